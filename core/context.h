@@ -1,0 +1,59 @@
+// The exit context: everything one channel instance keeps between the agent's
+// calls, anchored in the first pointer-sized part of ExitUserArea.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "exit_iface.h"
+
+namespace velt {
+
+struct ChannelDescr;
+
+inline constexpr std::size_t kHeaderRegionLength = 464;
+// A file name from the configuration is one token of a line piece of at most
+// 510 characters, so it always fits with its terminator.
+inline constexpr std::size_t kFileNameCapacity = 512;
+
+struct ExitContext {
+  ChannelDescr* Cd;
+  int32_t FirstMsg;
+  std::FILE* LogStream;
+  std::FILE* StatsStream;
+  uint16_t Initialised;
+  unsigned char InitHdrImage[kHeaderRegionLength];
+  int32_t Pid;
+  int32_t LastBefore;
+  int32_t LastAfter;
+  double MeanRatio;
+  double SumRatios;
+  int32_t CompressedSegs;
+  int32_t TotalSegs;
+  double LastRatio;
+  char LogFile[kFileNameCapacity];
+  char StatsFile[kFileNameCapacity];
+  int16_t LogLevel;
+  int16_t Compression;
+  int16_t Statistics;
+  uint16_t HdrTblSize;
+  uint16_t LocalByteOrder;
+};
+
+// Byte-order codes of the segment header's byte-order byte.
+inline constexpr uint16_t kBigEndian = 1;
+inline constexpr uint16_t kLittleEndian = 2;
+
+// Returns the context referred to by ExitUserArea, or creates one, anchors it
+// there and reads the whole configuration. Returns null only when no memory
+// could be had for a new context; ExitUserArea is then left all zero.
+ExitContext* Init(ExitParms* parms);
+
+// Reads the context reference from ExitUserArea (null when none).
+ExitContext* ContextOf(const ExitParms* parms);
+
+// Closes the streams, frees the context and clears ExitUserArea, so that no
+// later call can reach freed memory. Does not touch the descriptor.
+void ReleaseContext(ExitParms* parms, ExitContext* ctx);
+
+}  // namespace velt

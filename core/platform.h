@@ -1,0 +1,64 @@
+// What differs between the exits' platforms: file locations, the process id,
+// the local time of day and how the entry points are exported. Nothing else
+// in the tree tests the platform.
+#pragma once
+
+#include <cstdint>
+
+#if defined(_WIN32)
+#define VELT_EXPORT extern "C" __declspec(dllexport)
+#define VELT_CALL __cdecl
+#else
+#define VELT_EXPORT extern "C" __attribute__((visibility("default")))
+#define VELT_CALL
+#endif
+
+#if defined(__GNUC__)
+#define VELT_PRINTF(fmt_index, first_arg) __attribute__((format(printf, fmt_index, first_arg)))
+#else
+#define VELT_PRINTF(fmt_index, first_arg)
+#endif
+
+namespace velt {
+
+// Fixed configuration file, used unless VELT_EXIT_CFG names another.
+inline constexpr const char* kDefaultCfgFile =
+#if defined(_WIN32)
+    "\\mqm\\velt_exit.cfg";
+#else
+    "/var/mqm/velt_exit.cfg";
+#endif
+
+inline constexpr const char* kDefaultLogFile =
+#if defined(_WIN32)
+    "\\mqm\\errors\\velt_exit.log";
+#else
+    "/var/mqm/errors/velt_exit.log";
+#endif
+
+inline constexpr const char* kDefaultStatsFile =
+#if defined(_WIN32)
+    "\\mqm\\errors\\velt_exit.dat";
+#else
+    "/var/mqm/errors/velt_exit.dat";
+#endif
+
+// Name of the configuration file for this reading: VELT_EXIT_CFG when it is
+// set and not empty, otherwise the fixed path. Never null.
+const char* ConfigFilePath();
+
+// Current process id.
+int32_t CurrentProcessId();
+
+// Hour, minute and second of the local time now.
+struct TimeOfDay {
+  int hour;
+  int minute;
+  int second;
+};
+TimeOfDay LocalTimeOfDay();
+
+// Calendar time now, in whole seconds.
+int64_t CalendarSeconds();
+
+}  // namespace velt

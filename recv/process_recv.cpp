@@ -1,0 +1,229 @@
+// Receive-side processing of one transmission segment: restores every
+// segment the sending end marked as compressed, keeps the channel state in
+// step with the sending end, and refuses what cannot be restored exactly.
+#include <cstring>
+
+#include "channel.h"
+#include "codec.h"
+#include "log.h"
+#include "process.h"
+#include "segment.h"
+
+namespace velt {
+
+namespace {
+
+struct RecvJob {
+  ExitParms* parms;
+  ExitContext* ctx;
+  ChannelDescr* cd;
+  const char* channel;
+  const unsigned char* segment;  // the agent's buffer
+  int32_t* data_length;
+  unsigned char* out;            // the exit buffer
+  int32_t room;
+  int32_t t;
+  uint16_t peer_order;
+  uint8_t type;
+  uint8_t flags;
+  uint8_t mark;
+};
+
+// What a step leaves for the call's answer.
+struct Outcome {
+  int32_t response;
+  bool unrestorable;  // neither buffer holds the plain segment
+};
+constexpr Outcome kPassed{MQXCC_OK, false};
+constexpr Outcome kSequenceBroken{MQXCC_CLOSE_CHANNEL, false};
+constexpr Outcome kRefused{MQXCC_CLOSE_CHANNEL, true};
+
+// A plain message segment still moves the sequence state, as it did at the
+// sending end; the segment itself passes untouched.
+Outcome PassPlain(RecvJob& job) {
+  WriteLog(kLogTrace, job.ctx, "ProcessXmitRecv: Uncompressed data: line (%d)\n", 2029);
+  job.parms->ExitResponse2 = MQXR2_USE_AGENT_BUFFER;
+  if (job.type != kSegMessage) return kPassed;
+  const unsigned char* msh =
+      FindWhole(FindMSH, job.segment, *job.data_length, job.t + kMshSearchFrom, kMshLength);
+  if (msh == nullptr || CheckMsgSequence(msh, job.cd, job.peer_order, job.ctx) != 0) return kPassed;
+  WriteLog(kLogReject, job.ctx, "ProcessXmitRecv: message sequence out of synch... %s\n", job.channel);
+  return kSequenceBroken;
+}
+
+Outcome Restore(RecvJob& job) {
+  if ((job.mark & kMarkCompressed) == 0) return PassPlain(job);
+
+  const bool header_form = job.type == kSegStatus || (job.flags & MQP_TCF_FIRST) != 0;
+  int32_t h = 0;
+  if (header_form) {
+    h = job.t + kTshRest;
+    WriteLog(kLogTrace, job.ctx, "ProcessXmitRecv: Header & Data compressed\n");
+  } else {
+    h = job.t + kTshLength;
+    WriteLog(kLogTrace, job.ctx, "ProcessXmitRecv: Data only is compressed\n");
+  }
+
+  const int32_t length = *job.data_length;
+  if (length <= h) {
+    WriteLog(kLogReject, job.ctx,
+             "ProcessXmitRecv: Compressed segment too short (data length = %ld, leading length = %ld)\n",
+             static_cast<long>(length), static_cast<long>(h));
+    return kRefused;
+  }
+  if (h >= job.room) {
+    WriteLog(kLogReject, job.ctx,
+             "ProcessXmitRecv: Leading part does not fit exit buffer (leading length = %ld, buffer length = %ld)\n",
+             static_cast<long>(h), static_cast<long>(job.room));
+    return kRefused;
+  }
+
+  std::memcpy(job.out, job.segment, static_cast<std::size_t>(h));
+  RleDecodeInfo info{};
+  const int32_t n = DecodeRLEChecked(job.segment + h, job.out + h, length - h, job.room - h, &info);
+  WriteLog(kLogTrace, job.ctx, "ProcessXmitRecv: decoded length is %ld\n", static_cast<long>(n));
+  if (n >= job.room - h) {
+    WriteLog(kLogReject, job.ctx, "ProcessXmitRecv: Decode overflow (msg_length = %ld, buffer length = %ld)",
+             static_cast<long>(n), static_cast<long>(job.room - h));
+    return kRefused;
+  }
+  if (info.truncated) {
+    WriteLog(kLogReject, job.ctx,
+             "ProcessXmitRecv: Decode incomplete (stream ends inside a token after %ld of %ld bytes)\n",
+             static_cast<long>(info.consumed), static_cast<long>(length - h));
+    return kRefused;
+  }
+  job.parms->ExitResponse2 = MQXR2_USE_EXIT_BUFFER;
+  *job.data_length = h + n;
+  const int32_t restored = h + n;
+
+  if (header_form) {
+    const int32_t region = job.type == kSegStatus ? kStatusHeaderRegion : kMessageHeaderRegion;
+    if (restored < job.t + kTshRest + region) {
+      WriteLog(kLogReject, job.ctx,
+               "ProcessXmitRecv: Decoded segment shorter than its header (length = %ld, header ends at %ld)\n",
+               static_cast<long>(restored), static_cast<long>(job.t + kTshRest + region));
+      return kRefused;
+    }
+    uint16_t index = kStatusImageIndex;
+    if (job.type == kSegStatus) {
+      WriteLog(kLogTrace, job.ctx, "ProcessXmitRecv: line (%d)\n", 2092);
+    } else {
+      index = IndexOfMark(job.mark);
+      WriteLog(kLogTrace, job.ctx, "ProcessXmitRecv: got cache index %d\n", static_cast<int>(index));
+      if (index >= job.ctx->HdrTblSize) {
+        WriteLog(kLogReject, job.ctx, "ProcessXmitRecv: header cache size too small (index = %d, table_size = %d)!\n",
+                 static_cast<int>(index), static_cast<int>(job.ctx->HdrTblSize));
+        WriteLog(kLogReject, job.ctx, "ProcessXmitRecv: adjust \"HdrTblSize\" in receiver's config file!\n");
+        return kRefused;
+      }
+    }
+    XorHeader(job.cd, job.out + job.t + kTshRest, 0, index);
+    WriteLog(kLogTrace, job.ctx, "ProcessXmitRecv: done Diff\n");
+    DumpBuffer(job.out, restored, job.ctx);
+  }
+  job.out[job.t + kTshMark] = 0;
+  if (job.type == kSegStatus) return kPassed;
+
+  const unsigned char* msh = FindWhole(FindMSH, job.out, restored, job.t + kMshSearchFrom, kMshLength);
+  if (msh == nullptr) {
+    WriteLog(kLogReject, job.ctx, "ProcessXmitRecv: failed to locate message header %s\n", job.channel);
+    return kSequenceBroken;
+  }
+  if (CheckMsgSequence(msh, job.cd, job.peer_order, job.ctx) == 0) {
+    WriteLog(kLogReject, job.ctx, "ProcessXmitRecv: message sequence out of synch... %s\n", job.channel);
+    return kSequenceBroken;
+  }
+  return kPassed;
+}
+
+void TakeWrapValue(RecvJob& job) {
+  const unsigned char* id = FindWhole(FindID, job.segment, *job.data_length, job.t + kMshSearchFrom, kIdReadLength);
+  if (id != nullptr) {
+    job.cd->SeqWrap = ConvertLong(LoadInt32(id + kIdWrapValue), job.peer_order, job.ctx->LocalByteOrder);
+  } else {
+    WriteLog(kLogFail, job.ctx, "ProcessXmitRecv: failed to locate INITDATA %s\n", job.channel);
+    job.cd->SeqWrap = 0;
+  }
+}
+
+int32_t Finish(ExitParms* parms, ExitContext* ctx, Outcome outcome) {
+  WriteLog(kLogTrace, ctx, "ProcessXmitRecv: returning response = %ld\n", static_cast<long>(outcome.response));
+  parms->ExitResponse = outcome.response;
+  if (outcome.unrestorable) return kXmitUnrestorable;
+  return outcome.response == MQXCC_OK ? kXmitOk : kXmitFailed;
+}
+
+}  // namespace
+
+int32_t ProcessXmitRecv(ExitParms* parms, ChannelDef* cd_def, int32_t* data_length, int32_t*,
+                        unsigned char* agent_buffer, int32_t* exit_buffer_length, unsigned char** exit_buffer_addr,
+                        ExitContext* ctx) {
+  WriteLog(kLogTrace, ctx, "ProcessXmitRecv: Original data..\n");
+  DumpBuffer(agent_buffer, *data_length, ctx);
+  const ChannelNameText channel = NameText(cd_def);
+  ChannelDescr* cd = ctx->Cd;
+  if (cd == nullptr) {
+    WriteLog(kLogFail, ctx, "ProcessXmitRecv: failed to lookup channel :%s:\n", channel.text);
+    return Finish(parms, ctx, Outcome{MQXCC_SUPPRESS_EXIT, false});
+  }
+  WriteLog(kLogTrace, ctx, "ProcessXmitRecv: Allocating exit buffer (line %d)\n", 1904);
+  if (AcquireExitBuffer(parms, cd, exit_buffer_length, exit_buffer_addr) == nullptr) {
+    WriteLog(kLogFail, ctx, "ProcessXmitRecv: failed to allocate exit buffer %s\n", channel.text);
+    return Finish(parms, ctx, Outcome{MQXCC_SUPPRESS_EXIT, false});
+  }
+  parms->ExitResponse2 = MQXR2_USE_AGENT_BUFFER;
+  WriteLog(kLogTrace, ctx, "ProcessXmitRecv: Looking for TSH  (line %d)\n", 1929);
+
+  int32_t t = 0;
+  const unsigned char* tsh = FindSegmentHeader(agent_buffer, *data_length, &t);
+  if (tsh == nullptr) {
+    WriteLog(kLogFail, ctx, "ProcessXmitRecv: failed to locate transmission header %s\n", channel.text);
+    return Finish(parms, ctx, kPassed);
+  }
+  WriteLog(kLogTrace, ctx, "ProcessXmitRecv: found TSH\n");
+
+  RecvJob job{parms,
+              ctx,
+              cd,
+              channel.text,
+              agent_buffer,
+              data_length,
+              *exit_buffer_addr,
+              ExitBufferRoom(parms, exit_buffer_length),
+              t,
+              tsh[kTshByteOrder],
+              tsh[kTshType],
+              tsh[kTshFlags],
+              tsh[kTshMark]};
+
+  const int32_t received_length = *data_length;
+  Outcome outcome = kPassed;
+  switch (job.type) {
+    case kSegInitData:
+      TakeWrapValue(job);
+      break;
+    case kSegResynch:
+    case kSegReset:
+      // Both ends reset on the same segments, so their caches stay in step.
+      WriteLog(kLogTrace, ctx, "ProcessXmitRecv:RESYNCH, Resetting XOR buffer (%d)\n", 1982);
+      ResetHeaderCache(cd, ctx);
+      cd->LastMsgNum = 0;
+      break;
+    case kSegMessage:
+    case kSegStatus:
+      outcome = Restore(job);
+      break;
+    default:
+      break;
+  }
+  if (outcome.unrestorable) {
+    // The agent gets nothing to deliver: its buffer still holds the marked
+    // segment and the exit buffer a partial one; the channel closes.
+    parms->ExitResponse2 = MQXR2_USE_AGENT_BUFFER;
+    *data_length = received_length;
+  }
+  return Finish(parms, ctx, outcome);
+}
+
+}  // namespace velt

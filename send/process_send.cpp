@@ -1,0 +1,247 @@
+// Send-side processing of one transmission segment: keeps the channel state
+// in step with the receiving end and hands message and status segments over
+// compressed when that makes them shorter.
+#include <cstring>
+
+#include "channel.h"
+#include "codec.h"
+#include "log.h"
+#include "process.h"
+#include "segment.h"
+
+namespace velt {
+
+namespace {
+
+// What one call works on.
+struct SendJob {
+  ExitParms* parms;
+  ExitContext* ctx;
+  ChannelDescr* cd;
+  const char* channel;      // channel name, terminated
+  unsigned char* segment;   // the agent's buffer
+  int32_t* data_length;
+  unsigned char* out;       // the exit buffer
+  int32_t room;             // its usable length
+  int32_t t;                // offset of the TSH
+  uint16_t peer_order;
+  uint8_t type;
+  uint8_t flags;
+};
+
+void HandOver(SendJob& job, int32_t length, uint8_t mark) {
+  job.out[job.t + kTshMark] = mark;
+  job.parms->ExitResponse2 = MQXR2_USE_EXIT_BUFFER;
+  *job.data_length = length;
+}
+
+// Header & data form: the header region becomes its difference from the
+// reference of index, and everything from t + 12 is run-length encoded.
+void CompressHeaderAndData(SendJob& job, uint16_t index) {
+  const int32_t length = *job.data_length;
+  unsigned char* region = job.segment + job.t + kTshRest;
+  XorHeader(job.cd, region, 1, index);
+
+  const int32_t start = job.t + kTshRest;
+  std::memcpy(job.out, job.segment, static_cast<std::size_t>(start));
+  WriteLog(kLogTrace, job.ctx, "ProcessXmitSend: rl_offset = %ld *data_length = %ld\n", static_cast<long>(start),
+           static_cast<long>(length));
+  WriteLog(kLogTrace, job.ctx, "ProcessXmitSend: Encoding data for %ld bytes\n", static_cast<long>(length - start));
+  const int32_t capacity = job.room - start;
+  const int32_t n = EncodeRLE(job.segment + start, job.out + start, length - start, capacity);
+  WriteLog(kLogTrace, job.ctx, "ProcessXmitSend: Encoded data  to %ld bytes\n", static_cast<long>(n));
+  WriteLog(kLogTrace, job.ctx, "ProcessXmitSend: Encoded o/p length %ld bytes\n", static_cast<long>(start + n));
+
+  if (start + n > length || n >= capacity) {
+    WriteLog(kLogReject, job.ctx, "ProcessXmitSend: Compressed header (%ld) LARGER than original (%ld)\n",
+             static_cast<long>(start + n), static_cast<long>(length));
+    // The segment leaves plain, so the receiving end never sees this header:
+    // the reference goes back to what it held, as it still does there.
+    UndoXorHeader(job.cd, region, index);
+    job.parms->ExitResponse2 = MQXR2_USE_AGENT_BUFFER;
+    job.segment[job.t + kTshMark] = 0;
+    return;
+  }
+  WriteLog(kLogTrace, job.ctx, "ProcessXmitSend: Encode len (%ld) , original = (%ld) \n", static_cast<long>(start + n),
+           static_cast<long>(length));
+  HandOver(job, start + n, job.type == kSegMessage ? MarkForIndex(index) : kMarkCompressed);
+  DumpBuffer(job.out, start + n, job.ctx);
+}
+
+// Data-only form: the TSH travels as it is and the rest is encoded.
+void CompressDataOnly(SendJob& job) {
+  const int32_t length = *job.data_length;
+  const int32_t start = job.t + kTshLength;
+  WriteLog(kLogTrace, job.ctx, "ProcessXmitSend: rl_offset = %ld *data_length = %ld\n", static_cast<long>(start),
+           static_cast<long>(length));
+  if (start >= length) return;
+  std::memcpy(job.out, job.segment, static_cast<std::size_t>(start));
+
+  WriteLog(kLogTrace, job.ctx, "ProcessXmitSend: Encoding data for %ld bytes\n", static_cast<long>(length - start));
+  const int32_t capacity = job.room - start;
+  const int32_t n = EncodeRLE(job.segment + start, job.out + start, length - start, capacity);
+  WriteLog(kLogTrace, job.ctx, "ProcessXmitSend: Encoded data  to %ld bytes\n", static_cast<long>(n));
+  // An encoder out of room reports more than it wrote; show only the buffer.
+  DumpBuffer(job.out, n < capacity ? start + n : job.room, job.ctx);
+
+  if (n < length - start && n < capacity) HandOver(job, start + n, kMarkCompressed);
+}
+
+// A segment the receiving end could not take back at full length, or too
+// short to hold the header region, leaves plain with no state change.
+bool FitsForCompression(SendJob& job, int32_t header_end) {
+  const int32_t length = *job.data_length;
+  if (length >= job.room) {
+    WriteLog(kLogDump, job.ctx, "ProcessXmitSend: full-length segment (%ld bytes) sent uncompressed\n",
+             static_cast<long>(length));
+    return false;
+  }
+  if (length < header_end) {
+    WriteLog(kLogDump, job.ctx, "ProcessXmitSend: segment (%ld bytes) shorter than its header, sent uncompressed\n",
+             static_cast<long>(length));
+    return false;
+  }
+  return true;
+}
+
+void SendFirstSegment(SendJob& job) {
+  if (!FitsForCompression(job, job.t + kTshRest + kMessageHeaderRegion)) return;
+  const unsigned char* xqh = FindWhole(FindXQH, job.segment, *job.data_length, job.t + kXqhSearchFrom, kXqhReadLength);
+  if (xqh == nullptr) {
+    WriteLog(kLogFail, job.ctx, "ProcessXmitSend: failed to locate transmission queue header %s\n", job.channel);
+    return;
+  }
+  WriteLog(kLogTrace, job.ctx, "ProcessXmitSend: found TXQ\n");
+  const uint16_t index = FindCacheEntry(xqh, job.cd, job.ctx->HdrTblSize);
+  WriteLog(kLogTrace, job.ctx, "ProcessXmitSend: using cache entry %d\n", static_cast<int>(index));
+  CompressHeaderAndData(job, index);
+}
+
+// Returns the response: 0, or -6 for a broken message sequence.
+int32_t SendMessage(SendJob& job) {
+  ExitContext* ctx = job.ctx;
+  if (ctx->FirstMsg != 0) {
+    ctx->FirstMsg = 0;
+    WriteLog(kLogTrace, ctx, "ProcessXmitSend: first message\n");
+    return MQXCC_OK;
+  }
+  const unsigned char* msh = FindWhole(FindMSH, job.segment, *job.data_length, job.t + kMshSearchFrom, kMshLength);
+  if (msh == nullptr) {
+    WriteLog(kLogFail, ctx, "ProcessXmitSend: failed to locate message header %s\n", job.channel);
+    return MQXCC_OK;
+  }
+  WriteLog(kLogTrace, ctx, "ProcessXmitSend: found MSH\n");
+  WriteLog(kLogTrace, ctx, "Msg# %ld Total_length %ld,Seg# %ld, SegLen %ld\n",
+           static_cast<long>(LoadInt32(msh + kMshMsgNum)), static_cast<long>(LoadInt32(msh + kMshTotalLength)),
+           static_cast<long>(LoadInt32(msh + kMshSegNum)), static_cast<long>(LoadInt32(msh + kMshSegLength)));
+  if (CheckMsgSequence(msh, job.cd, job.peer_order, ctx) == 0) {
+    WriteLog(kLogReject, ctx, "ProcessXmitSend: message sequence out of synch... %s\n", job.channel);
+    return MQXCC_CLOSE_CHANNEL;
+  }
+
+  if ((job.flags & MQP_TCF_FIRST) != 0) {
+    SendFirstSegment(job);
+  } else if (ctx->Compression <= 1) {
+    // The receiving end reads every further segment in data-only form, so a
+    // further segment never goes out in header & data form.
+    if (FindXQH(job.segment, *job.data_length, job.t + kXqhSearchFrom) == nullptr)
+      WriteLog(kLogFail, ctx, "ProcessXmitSend: failed to locate transmission queue header %s\n", job.channel);
+  } else if (ctx->Compression == 3 && ctx->LastRatio < 1.15) {
+    WriteLog(kLogDump, ctx, "1st seg# compression LOW(%5.2f), compression disabled for rest of this message\n",
+             ctx->LastRatio);
+  } else if (FitsForCompression(job, 0)) {
+    CompressDataOnly(job);
+  }
+  return MQXCC_OK;
+}
+
+void SendStatus(SendJob& job) {
+  if ((job.flags & (MQP_TCF_ERROR | MQP_TCF_CLOSE_CHANNEL)) != 0) {
+    WriteLog(kLogTrace, job.ctx, "MQP_TCF_ERROR | MQP_TCF_CLOSE_CHANNEL\n");
+    return;
+  }
+  if (FitsForCompression(job, job.t + kTshLength)) CompressHeaderAndData(job, kStatusImageIndex);
+}
+
+void TakeWrapValue(SendJob& job) {
+  const unsigned char* id = FindWhole(FindID, job.segment, *job.data_length, job.t + kMshSearchFrom, kIdReadLength);
+  if (id != nullptr) {
+    job.cd->SeqWrap = ConvertLong(LoadInt32(id + kIdWrapValue), job.peer_order, job.ctx->LocalByteOrder);
+  } else {
+    WriteLog(kLogFail, job.ctx, "ProcessXmitSend: failed to locate INITDATA %s\n", job.channel);
+    job.cd->SeqWrap = 0;
+  }
+}
+
+int32_t Finish(ExitParms* parms, int32_t response) {
+  parms->ExitResponse = response;
+  return response == MQXCC_OK ? kXmitOk : kXmitFailed;
+}
+
+}  // namespace
+
+int32_t ProcessXmitSend(ExitParms* parms, ChannelDef* cd_def, int32_t* data_length, int32_t*,
+                        unsigned char* agent_buffer, int32_t* exit_buffer_length, unsigned char** exit_buffer_addr,
+                        ExitContext* ctx) {
+  DumpBuffer(agent_buffer, *data_length, ctx);
+  const ChannelNameText channel = NameText(cd_def);
+  ChannelDescr* cd = ctx->Cd;
+  if (cd == nullptr) {
+    WriteLog(kLogFail, ctx, "ProcessXmitSend: failed to lookup channel :%s:\n", channel.text);
+    return Finish(parms, MQXCC_SUPPRESS_EXIT);
+  }
+  if (*exit_buffer_addr == nullptr) {
+    WriteLog(kLogCall, ctx, "ProcessXmitSend: Allocating o/p buffer  ,for %ld bytes\n",
+             static_cast<long>(parms->MaxSegmentLength));
+    if (AcquireExitBuffer(parms, cd, exit_buffer_length, exit_buffer_addr) == nullptr) {
+      WriteLog(kLogFail, ctx, "ProcessXmitSend: failed to allocate exit buffer %s ,for %ld bytes\n", channel.text,
+               static_cast<long>(parms->MaxSegmentLength));
+      return Finish(parms, MQXCC_SUPPRESS_EXIT);
+    }
+  }
+  parms->ExitResponse2 = MQXR2_USE_AGENT_BUFFER;
+
+  int32_t t = 0;
+  const unsigned char* tsh = FindSegmentHeader(agent_buffer, *data_length, &t);
+  if (tsh == nullptr) {
+    WriteLog(kLogFail, ctx, "ProcessXmitSend: failed to locate transmission header %s\n", channel.text);
+    return Finish(parms, MQXCC_SUPPRESS_EXIT);
+  }
+  WriteLog(kLogTrace, ctx, "ProcessXmitSend: found TSH\n");
+
+  SendJob job{parms,
+              ctx,
+              cd,
+              channel.text,
+              agent_buffer,
+              data_length,
+              *exit_buffer_addr,
+              ExitBufferRoom(parms, exit_buffer_length),
+              t,
+              tsh[kTshByteOrder],
+              tsh[kTshType],
+              tsh[kTshFlags]};
+
+  int32_t response = MQXCC_OK;
+  switch (job.type) {
+    case kSegInitData:
+      TakeWrapValue(job);
+      break;
+    case kSegResynch:
+    case kSegReset:
+      ResetHeaderCache(cd, ctx);
+      cd->LastMsgNum = 0;
+      break;
+    case kSegMessage:
+      response = SendMessage(job);
+      break;
+    case kSegStatus:
+      SendStatus(job);
+      break;
+    default:
+      break;
+  }
+  return Finish(parms, response);
+}
+
+}  // namespace velt
