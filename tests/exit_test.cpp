@@ -33,6 +33,13 @@ TEST(ExitEntry, WrongExitIdIsSuppressedAndKeepsItsContext) {
     const std::string name = id == 11 ? "SEC_EXIT" : "MSG_RETRY_EXIT";
     EXPECT_TRUE(f.Logged("4] SDR :velt_exit: [" + Pid4() + "] TO.QM2              : Reason MQXR_INIT, Ids " + name));
     EXPECT_TRUE(f.Logged("0] SDR :velt_exit invoked with wrong type of exit id (" + std::to_string(id) + ")"));
+    // A TERM with the wrong id changes nothing either; the context goes only
+    // with a TERM the exit accepts.
+    EXPECT_EQ(agent::CallEnd(&end, MQXR_TERM), MQXCC_SUPPRESS_EXIT);
+    EXPECT_TRUE(HasContext(end));
+    end.parms.ExitId = MQXT_CHANNEL_SEND_EXIT;
+    EXPECT_EQ(agent::CallEnd(&end, MQXR_TERM), MQXCC_OK);
+    EXPECT_FALSE(HasContext(end));
   }
 }
 

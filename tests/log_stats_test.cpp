@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <regex>
 #include <string>
 
 #include "context.h"
@@ -31,18 +30,28 @@ struct Fixture {
   std::string Stats() const { return ReadFile(dir.File("velt.dat")); }
 };
 
+// Replaces every "hh:mm:ss" time in text by "dd:dd:dd".
+std::string MaskTimes(std::string text) {
+  auto digit = [&](std::size_t i) { return text[i] >= '0' && text[i] <= '9'; };
+  for (std::size_t i = 0; i + 8 <= text.size(); ++i) {
+    if (digit(i) && digit(i + 1) && text[i + 2] == ':' && digit(i + 3) && digit(i + 4) && text[i + 5] == ':' &&
+        digit(i + 6) && digit(i + 7))
+      text.replace(i, 8, "dd:dd:dd");
+  }
+  return text;
+}
+
 TEST(WriteLog, PrefixAndLevels) {
   Fixture f("LogLevel = 4");
   WriteLog(4, f.ctx, "ReadCfg: Log level  = %d\n", 5);
   WriteLog(5, f.ctx, "not written %d\n", 1);
   WriteLog(0, f.ctx, "no line end,");
   WriteLog(1, f.ctx, "joined\n\n");
-  const std::string log = f.Log();
-  const std::regex expected(
-      "\\d\\d:\\d\\d:\\d\\d \\[4\\] SDR :ReadCfg: Log level  = 4\n"  // from Init
-      "\\d\\d:\\d\\d:\\d\\d \\[4\\] SDR :ReadCfg: Log level  = 5\n"
-      "\\d\\d:\\d\\d:\\d\\d \\[0\\] SDR :no line end,\\d\\d:\\d\\d:\\d\\d \\[1\\] SDR :joined\n\n");
-  EXPECT_TRUE(std::regex_match(log, expected)) << log;
+  const std::string log = MaskTimes(f.Log());
+  EXPECT_EQ(log,
+            "dd:dd:dd [4] SDR :ReadCfg: Log level  = 4\n"  // from Init
+            "dd:dd:dd [4] SDR :ReadCfg: Log level  = 5\n"
+            "dd:dd:dd [0] SDR :no line end,dd:dd:dd [1] SDR :joined\n\n");
 }
 
 TEST(WriteLog, NothingAboveTheLevelAndNoFileUntilNeeded) {
