@@ -8,26 +8,13 @@
 #include "log.h"
 #include "process.h"
 #include "segment.h"
+#include "xmit_job.h"
 
 namespace velt {
 
 namespace {
 
-struct RecvJob {
-  ExitParms* parms;
-  ExitContext* ctx;
-  ChannelDescr* cd;
-  const char* channel;
-  const unsigned char* segment;  // the agent's buffer
-  int32_t* data_length;
-  unsigned char* out;            // the exit buffer
-  int32_t room;
-  int32_t t;
-  uint16_t peer_order;
-  uint8_t type;
-  uint8_t flags;
-  uint8_t mark;
-};
+using RecvJob = XmitJob;
 
 // What a step leaves for the call's answer.
 struct Outcome {
@@ -137,16 +124,6 @@ Outcome Restore(RecvJob& job) {
   return kPassed;
 }
 
-void TakeWrapValue(RecvJob& job) {
-  const unsigned char* id = FindWhole(FindID, job.segment, *job.data_length, job.t + kMshSearchFrom, kIdReadLength);
-  if (id != nullptr) {
-    job.cd->SeqWrap = ConvertLong(LoadInt32(id + kIdWrapValue), job.peer_order, job.ctx->LocalByteOrder);
-  } else {
-    WriteLog(kLogFail, job.ctx, "ProcessXmitRecv: failed to locate INITDATA %s\n", job.channel);
-    job.cd->SeqWrap = 0;
-  }
-}
-
 int32_t Finish(ExitParms* parms, ExitContext* ctx, Outcome outcome) {
   WriteLog(kLogTrace, ctx, "ProcessXmitRecv: returning response = %ld\n", static_cast<long>(outcome.response));
   parms->ExitResponse = outcome.response;
@@ -183,25 +160,15 @@ int32_t ProcessXmitRecv(ExitParms* parms, ChannelDef* cd_def, int32_t* data_leng
   }
   WriteLog(kLogTrace, ctx, "ProcessXmitRecv: found TSH\n");
 
-  RecvJob job{parms,
-              ctx,
-              cd,
-              channel.text,
-              agent_buffer,
-              data_length,
-              *exit_buffer_addr,
-              ExitBufferRoom(parms, exit_buffer_length),
-              t,
-              tsh[kTshByteOrder],
-              tsh[kTshType],
-              tsh[kTshFlags],
-              tsh[kTshMark]};
+  RecvJob job = MakeXmitJob(parms, ctx, channel.text, agent_buffer, data_length, *exit_buffer_addr,
+                            exit_buffer_length, t);
 
   const int32_t received_length = *data_length;
   Outcome outcome = kPassed;
   switch (job.type) {
     case kSegInitData:
-      TakeWrapValue(job);
+      if (!TakeWrapValue(job))
+        WriteLog(kLogFail, ctx, "ProcessXmitRecv: failed to locate INITDATA %s\n", channel.text);
       break;
     case kSegResynch:
     case kSegReset:

@@ -8,26 +8,13 @@
 #include "log.h"
 #include "process.h"
 #include "segment.h"
+#include "xmit_job.h"
 
 namespace velt {
 
 namespace {
 
-// What one call works on.
-struct SendJob {
-  ExitParms* parms;
-  ExitContext* ctx;
-  ChannelDescr* cd;
-  const char* channel;      // channel name, terminated
-  unsigned char* segment;   // the agent's buffer
-  int32_t* data_length;
-  unsigned char* out;       // the exit buffer
-  int32_t room;             // its usable length
-  int32_t t;                // offset of the TSH
-  uint16_t peer_order;
-  uint8_t type;
-  uint8_t flags;
-};
+using SendJob = XmitJob;
 
 void HandOver(SendJob& job, int32_t length, uint8_t mark) {
   job.out[job.t + kTshMark] = mark;
@@ -163,16 +150,6 @@ void SendStatus(SendJob& job) {
   if (FitsForCompression(job, job.t + kTshLength)) CompressHeaderAndData(job, kStatusImageIndex);
 }
 
-void TakeWrapValue(SendJob& job) {
-  const unsigned char* id = FindWhole(FindID, job.segment, *job.data_length, job.t + kMshSearchFrom, kIdReadLength);
-  if (id != nullptr) {
-    job.cd->SeqWrap = ConvertLong(LoadInt32(id + kIdWrapValue), job.peer_order, job.ctx->LocalByteOrder);
-  } else {
-    WriteLog(kLogFail, job.ctx, "ProcessXmitSend: failed to locate INITDATA %s\n", job.channel);
-    job.cd->SeqWrap = 0;
-  }
-}
-
 int32_t Finish(ExitParms* parms, int32_t response) {
   parms->ExitResponse = response;
   return response == MQXCC_OK ? kXmitOk : kXmitFailed;
@@ -209,23 +186,14 @@ int32_t ProcessXmitSend(ExitParms* parms, ChannelDef* cd_def, int32_t* data_leng
   }
   WriteLog(kLogTrace, ctx, "ProcessXmitSend: found TSH\n");
 
-  SendJob job{parms,
-              ctx,
-              cd,
-              channel.text,
-              agent_buffer,
-              data_length,
-              *exit_buffer_addr,
-              ExitBufferRoom(parms, exit_buffer_length),
-              t,
-              tsh[kTshByteOrder],
-              tsh[kTshType],
-              tsh[kTshFlags]};
+  SendJob job = MakeXmitJob(parms, ctx, channel.text, agent_buffer, data_length, *exit_buffer_addr,
+                            exit_buffer_length, t);
 
   int32_t response = MQXCC_OK;
   switch (job.type) {
     case kSegInitData:
-      TakeWrapValue(job);
+      if (!TakeWrapValue(job))
+        WriteLog(kLogFail, ctx, "ProcessXmitSend: failed to locate INITDATA %s\n", channel.text);
       break;
     case kSegResynch:
     case kSegReset:
