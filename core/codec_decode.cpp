@@ -6,15 +6,38 @@
 #include "codec.h"
 #include "codec_simd.h"
 
+#define VELT_RLE_DECODER 1
+
+namespace velt::rle {
+#if defined(VELT_RLE_SSE2)
+#define VELT_RLE_BLOCK_TOKENS 1
+namespace sse2 {
+#include "codec_kernels.h"
+}  // namespace sse2
+#else
+namespace word {
+#include "codec_kernels.h"
+}  // namespace word
+#endif
+
+#if defined(VELT_RLE_WIDE)
+#pragma GCC push_options
+#pragma GCC target("avx2,bmi,bmi2,lzcnt,popcnt")
+namespace avx2 {
+#include "codec_kernels.h"
+}  // namespace avx2
+#pragma GCC pop_options
+#pragma GCC push_options
+#pragma GCC target("avx512f,avx512bw,avx2,bmi,bmi2,lzcnt,popcnt")
+namespace avx512 {
+#include "codec_kernels.h"
+}  // namespace avx512
+#pragma GCC pop_options
+#endif
+}  // namespace velt::rle
+
 namespace velt {
 
-using rle::Byte;
-using rle::kEsc;
-
-// Token by token: a byte other than 0xAB stands for itself, 0xAB 0xAB for one
-// 0xAB, 0xAB b n for n copies of b. Stretches of plain bytes and of escaped
-// escapes are copied in bulk; output stops exactly at the capacity, even
-// inside a run. A token cut off by the end of the input is not expanded.
 int32_t DecodeRLEChecked(const unsigned char* src, unsigned char* dst, int32_t length, int32_t capacity,
                          RleDecodeInfo* info) {
   RleDecodeInfo unused;
@@ -23,52 +46,26 @@ int32_t DecodeRLEChecked(const unsigned char* src, unsigned char* dst, int32_t l
   out.truncated = false;
   // No room means nothing is written, not even a first byte.
   if (length <= 0 || capacity <= 0) return 0;
-
-  const std::size_t n = static_cast<std::size_t>(length);
-  const std::size_t cap = static_cast<std::size_t>(capacity);
-  std::size_t i = 0;  // input bytes of tokens expanded in full
-  std::size_t o = 0;  // bytes written
-  for (;;) {
-    const std::size_t lit = rle::CopyUntilByte(src + i, dst + o, std::min(n - i, cap - o), kEsc);
-    i += lit;
-    o += lit;
-    if (o == cap || i == n) break;
-
-    // src[i] is an escape.
-    if (n - i < 2) {
-      out.truncated = true;
-      break;
+  const auto n = static_cast<std::size_t>(length);
+  const auto cap = static_cast<std::size_t>(capacity);
+#if defined(VELT_RLE_WIDE)
+  // Wide vectors only where a few blocks of them fit.
+  if (n >= 256 && cap >= 256) {
+    switch (rle::WideLevel()) {
+      case 2:
+        return rle::avx512::Decode(src, dst, n, cap, out);
+      case 1:
+        return rle::avx2::Decode(src, dst, n, cap, out);
+      default:
+        break;
     }
-    const Byte c = src[i + 1];
-    if (c == kEsc) {
-      // A stretch of escape bytes: each pair is one 0xAB. An odd last one
-      // starts the next token.
-      const std::size_t room = cap - o;
-      const std::size_t pairs = rle::SkipByte(src + i, std::min(n - i, 2 * room), kEsc) / 2;
-      rle::Fill(dst + o, kEsc, pairs);
-      o += pairs;
-      i += 2 * pairs;
-      continue;
-    }
-    if (n - i < 3) {
-      out.truncated = true;
-      break;
-    }
-    const std::size_t r = src[i + 2];
-    const std::size_t room = cap - o;
-    if (r >= room) {
-      // The capacity ends inside this run (or exactly at its end).
-      rle::Fill(dst + o, c, room);
-      o = cap;
-      if (r == room) i += 3;
-      break;
-    }
-    rle::Fill(dst + o, c, r);
-    o += r;
-    i += 3;
   }
-  out.consumed = static_cast<int32_t>(i);
-  return static_cast<int32_t>(o);
+#endif
+#if defined(VELT_RLE_SSE2)
+  return rle::sse2::Decode(src, dst, n, cap, out);
+#else
+  return rle::word::Decode(src, dst, n, cap, out);
+#endif
 }
 
 int32_t DecodeRLE(const unsigned char* src, unsigned char* dst, int32_t length, int32_t capacity) {

@@ -1,15 +1,21 @@
 // Bulk byte primitives of the run-length codec, private to codec_encode.cpp
-// and codec_decode.cpp. Each translation unit gets its own inline copies, so
-// the encoder and the decoder stay free of references to each other.
+// and codec_decode.cpp.
 //
-// x86 uses SSE2, 16 bytes at a time (also on 32-bit builds whose compiler
-// flags leave it off: every processor the exits run on has it). Other
-// processors use a machine word at a time. Defining VELT_RLE_PORTABLE forces
-// the word path, so that it can be tested on x86 too.
+// The codec loops live in codec_kernels.h, which each of the two sources
+// includes once per instruction set, inside a namespace that supplies the
+// vector operations defined here:
+//   word    a machine word at a time (processors without SSE2; forced with
+//           VELT_RLE_PORTABLE so that it can be tested on x86 too)
+//   sse2    16 bytes, the x86 baseline (also on 32-bit builds whose flags
+//           leave it off: every processor the exits run on has it)
+//   avx2    32 bytes   } x86-64 with glibc only, chosen per call from the
+//   avx512  64 bytes   } processor description the C library keeps
+// Each namespace names a narrower one that finishes the last bytes of a
+// buffer, down to `scalar`, so that no load ever reaches past a buffer.
+// VELT_RLE_MAX_LEVEL (0 sse2, 1 avx2) caps the choice for tests.
 //
-// Every load stays inside the buffer it reads: bulk loops stop while a whole
-// block still fits and the last few bytes are handled one at a time. Every
-// store writes exactly the bytes it is asked for.
+// Every store writes exactly the bytes asked for: nothing past the count
+// the codec returns is touched.
 #pragma once
 
 #include <bit>
@@ -24,9 +30,17 @@
 #pragma GCC target("sse2")
 #define VELT_RLE_SSE2 1
 #endif
+#if defined(VELT_RLE_SSE2) && defined(__x86_64__) && defined(__GNUC__) && defined(__has_include)
+#if __has_include(<sys/platform/x86.h>)
+#define VELT_RLE_WIDE 1
+#endif
+#endif
 #endif
 
-#if defined(VELT_RLE_SSE2)
+#if defined(VELT_RLE_WIDE)
+#include <immintrin.h>
+#include <sys/platform/x86.h>
+#elif defined(VELT_RLE_SSE2)
 #include <emmintrin.h>
 #endif
 
@@ -36,8 +50,8 @@ using Byte = unsigned char;
 inline constexpr Byte kEsc = 0xAB;
 
 // ---------------------------------------------------------------------------
-// Short exact copies and fills (fewer than 16 bytes) through overlapping
-// fixed-size moves, so that no call to the library is made for a few bytes.
+// Exact copies and fills of fewer than 16 bytes through overlapping
+// fixed-size moves, so that no library call is made for a few bytes.
 
 inline void CopyShort(Byte* d, const Byte* s, std::size_t k) {
   if (k >= 8) {
@@ -75,119 +89,207 @@ inline void FillShort(Byte* d, Byte c, std::size_t k) {
   }
 }
 
-// Writes k copies of c.
-inline void Fill(Byte* d, Byte c, std::size_t k) {
-#if defined(VELT_RLE_SSE2)
-  if (k < 16) {
-    FillShort(d, c, k);
-    return;
-  }
-  const __m128i v = _mm_set1_epi8(static_cast<char>(c));
-  if (k <= 64) {
-    std::size_t p = 0;
-    for (; p + 16 <= k; p += 16) _mm_storeu_si128(reinterpret_cast<__m128i*>(d + p), v);
-    if (p < k) _mm_storeu_si128(reinterpret_cast<__m128i*>(d + k - 16), v);
-    return;
-  }
-#else
-  if (k < 16) {
-    FillShort(d, c, k);
-    return;
-  }
-#endif
-  std::memset(d, c, k);
+// ---------------------------------------------------------------------------
+// One byte at a time: the last bytes of a buffer.
+
+namespace scalar {
+
+inline std::size_t SkipByte(const Byte* s, std::size_t limit, std::size_t /*avail*/, Byte c) {
+  std::size_t k = 0;
+  while (k < limit && s[k] == c) ++k;
+  return k;
 }
 
+inline std::size_t CopyUntilByte(const Byte* s, Byte* d, std::size_t limit, std::size_t /*avail*/, Byte c) {
+  std::size_t k = 0;
+  for (; k < limit && s[k] != c; ++k) d[k] = s[k];
+  return k;
+}
+
+// Literal stretch of the encoder: bytes before the first 0xAB or the first
+// place where four equal bytes begin (avail bounds the look-ahead).
+inline std::size_t CopyLiterals(const Byte* s, Byte* d, std::size_t limit, std::size_t avail) {
+  std::size_t k = 0;
+  for (; k < limit; ++k) {
+    const Byte b = s[k];
+    if (b == kEsc || (avail - k >= 4 && s[k + 1] == b && s[k + 2] == b && s[k + 3] == b)) break;
+    d[k] = b;
+  }
+  return k;
+}
+
+}  // namespace scalar
+
 // ---------------------------------------------------------------------------
-// Block scanning.
+// Vector operations per instruction set. A Mask has one flag per byte of a
+// block; First gives the position of the lowest flagged byte (or the block
+// width when none is flagged... callers test Any first).
 
 #if defined(VELT_RLE_SSE2)
 
-inline constexpr std::size_t kBlock = 16;
-
-inline __m128i Load(const Byte* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
-inline void Store(Byte* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
-inline unsigned Mask(__m128i v) { return static_cast<unsigned>(_mm_movemask_epi8(v)); }
+namespace sse2 {
+namespace narrower = scalar;
+using Vec = __m128i;
+using Mask = std::uint32_t;
+inline constexpr std::size_t W = 16;
+inline Vec Load(const Byte* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+inline void Store(Byte* p, Vec v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
+inline Vec Splat(Byte c) { return _mm_set1_epi8(static_cast<char>(c)); }
+inline Mask Eq(Vec a, Vec b) { return static_cast<Mask>(_mm_movemask_epi8(_mm_cmpeq_epi8(a, b))); }
+inline Mask Invert(Mask m) { return m ^ 0xFFFFu; }
+inline std::size_t First(Mask m) { return static_cast<std::size_t>(std::countr_zero(m)); }
+// Flags the bytes p[j] that are 0xAB or start four equal bytes; reads W + 3.
+inline Mask Special(const Byte* p, Vec esc) {
+  const Vec a = Load(p);
+  const Vec run = _mm_and_si128(_mm_and_si128(_mm_cmpeq_epi8(a, Load(p + 1)), _mm_cmpeq_epi8(a, Load(p + 2))),
+                                _mm_cmpeq_epi8(a, Load(p + 3)));
+  return static_cast<Mask>(_mm_movemask_epi8(_mm_or_si128(run, _mm_cmpeq_epi8(a, esc))));
+}
+// The first k (< W) bytes of s, whose block is a, to d.
+inline void CopyHead(Byte* d, const Byte* s, Vec /*a*/, std::size_t k) { CopyShort(d, s, k); }
+inline void FillHead(Byte* d, Vec /*v*/, Byte c, std::size_t k) { FillShort(d, c, k); }
+inline void CopyRange(Byte* d, const Byte* s, std::size_t k) { CopyShort(d, s, k); }
+inline Mask ClearBelow(Mask m, std::size_t k) { return m & (~Mask{0} << k); }
+inline constexpr std::size_t S = W;
+inline void StoreSpan(Byte* d, Vec a) { Store(d, a); }
+}  // namespace sse2
 
 #else
 
-using Word = std::size_t;
-inline constexpr std::size_t kBlock = sizeof(Word);
-inline constexpr Word kOnes = ~Word{0} / 0xFF;
-inline constexpr Word kLow7 = kOnes * 0x7F;
-
-inline Word LoadWord(const Byte* p) {
-  Word w;
+namespace word {
+namespace narrower = scalar;
+using Vec = std::size_t;
+using Mask = std::size_t;  // the top bit of each flagged byte
+inline constexpr std::size_t W = sizeof(Vec);
+inline constexpr Vec kOnes = ~Vec{0} / 0xFF;
+inline constexpr Vec kLow7 = kOnes * 0x7F;
+inline constexpr Vec kHigh = kOnes * 0x80;
+inline Vec Load(const Byte* p) {
+  Vec w;
   std::memcpy(&w, p, sizeof w);
   return w;
 }
-
-// The top bit set in every byte of x that is zero, and nothing else (exact,
-// unlike the shorter test whose borrows can flag a byte above a zero byte).
-inline Word ZeroBytes(Word x) { return ~(((x & kLow7) + kLow7) | x | kLow7); }
-
-// Position in memory order of the first byte flagged by ZeroBytes.
-inline std::size_t FirstFlagged(Word m) {
+inline void Store(Byte* p, Vec v) { std::memcpy(p, &v, sizeof v); }
+inline Vec Splat(Byte c) { return kOnes * c; }
+// Exact zero-byte test (the shorter one lets borrows flag a byte above a zero).
+inline Mask Zero(Vec x) { return ~(((x & kLow7) + kLow7) | x | kLow7); }
+inline Mask Eq(Vec a, Vec b) { return Zero(a ^ b); }
+inline Mask Invert(Mask m) { return m ^ kHigh; }
+inline std::size_t First(Mask m) {
   if constexpr (std::endian::native == std::endian::little) {
     return static_cast<std::size_t>(std::countr_zero(m)) / 8;
   } else {
     return static_cast<std::size_t>(std::countl_zero(m)) / 8;
   }
 }
+inline Mask Special(const Byte* p, Vec esc) {
+  const Vec a = Load(p);
+  return Zero((a ^ Load(p + 1)) | (a ^ Load(p + 2)) | (a ^ Load(p + 3))) | Zero(a ^ esc);
+}
+inline void CopyHead(Byte* d, const Byte* s, Vec /*a*/, std::size_t k) { CopyShort(d, s, k); }
+inline void FillHead(Byte* d, Vec /*v*/, Byte c, std::size_t k) { FillShort(d, c, k); }
+inline constexpr std::size_t S = W;
+inline void StoreSpan(Byte* d, Vec a) { Store(d, a); }
+}  // namespace word
 
 #endif
 
-// Number of leading bytes of s equal to c, at most limit.
-inline std::size_t SkipByte(const Byte* s, std::size_t limit, Byte c) {
-  std::size_t k = 0;
-#if defined(VELT_RLE_SSE2)
-  const __m128i v = _mm_set1_epi8(static_cast<char>(c));
-  for (; k + kBlock <= limit; k += kBlock) {
-    const unsigned m = Mask(_mm_cmpeq_epi8(Load(s + k), v)) ^ 0xFFFFu;
-    if (m != 0) return k + static_cast<std::size_t>(std::countr_zero(m));
+#if defined(VELT_RLE_WIDE)
+
+#pragma GCC push_options
+#pragma GCC target("avx2,bmi,bmi2,lzcnt,popcnt")
+namespace avx2 {
+namespace narrower = sse2;
+using Vec = __m256i;
+using Mask = std::uint32_t;
+inline constexpr std::size_t W = 32;
+inline Vec Load(const Byte* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
+inline void Store(Byte* p, Vec v) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v); }
+inline Vec Splat(Byte c) { return _mm256_set1_epi8(static_cast<char>(c)); }
+inline Mask Eq(Vec a, Vec b) { return static_cast<Mask>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(a, b))); }
+inline Mask Invert(Mask m) { return ~m; }
+inline std::size_t First(Mask m) { return static_cast<std::size_t>(std::countr_zero(m)); }
+inline Mask Special(const Byte* p, Vec esc) {
+  const Vec a = Load(p);
+  const Vec diff = _mm256_or_si256(_mm256_or_si256(_mm256_xor_si256(a, Load(p + 1)), _mm256_xor_si256(a, Load(p + 2))),
+                                   _mm256_xor_si256(a, Load(p + 3)));
+  const Vec run = _mm256_cmpeq_epi8(diff, _mm256_setzero_si256());
+  return static_cast<Mask>(_mm256_movemask_epi8(_mm256_or_si256(run, _mm256_cmpeq_epi8(a, esc))));
+}
+inline void CopyHead(Byte* d, const Byte* s, Vec /*a*/, std::size_t k) {
+  if (k >= 16) {
+    sse2::Store(d, sse2::Load(s));
+    sse2::Store(d + k - 16, sse2::Load(s + k - 16));
+  } else {
+    CopyShort(d, s, k);
   }
+}
+inline void FillHead(Byte* d, Vec v, Byte c, std::size_t k) {
+  if (k >= 16) {
+    const __m128i h = _mm256_castsi256_si128(v);
+    sse2::Store(d, h);
+    sse2::Store(d + k - 16, h);
+  } else {
+    FillShort(d, c, k);
+  }
+}
+inline void CopyRange(Byte* d, const Byte* s, std::size_t k) { CopyHead(d, s, Vec{}, k); }
+inline Mask ClearBelow(Mask m, std::size_t k) { return m & (~Mask{0} << k); }
+inline constexpr std::size_t S = W;
+inline void StoreSpan(Byte* d, Vec a) { Store(d, a); }
+}  // namespace avx2
+#pragma GCC pop_options
+
+#pragma GCC push_options
+#pragma GCC target("avx512f,avx512bw,avx2,bmi,bmi2,lzcnt,popcnt")
+namespace avx512 {
+namespace narrower = sse2;
+using Vec = __m512i;
+using Mask = std::uint64_t;
+inline constexpr std::size_t W = 64;
+inline Vec Load(const Byte* p) { return _mm512_loadu_si512(p); }
+inline void Store(Byte* p, Vec v) { _mm512_storeu_si512(p, v); }
+inline Vec Splat(Byte c) { return _mm512_set1_epi8(static_cast<char>(c)); }
+inline Mask Eq(Vec a, Vec b) { return _mm512_cmpeq_epi8_mask(a, b); }
+inline Mask Invert(Mask m) { return ~m; }
+inline std::size_t First(Mask m) { return static_cast<std::size_t>(std::countr_zero(m)); }
+// Decides the first S = W - 2 positions from one comparison of neighbours
+// (a run starts where three neighbour pairs in a row are equal); reads W + 1.
+inline constexpr std::size_t S = W - 2;
+inline Mask Special(const Byte* p, Vec esc) {
+  const Vec a = Load(p);
+  const Mask eq = _mm512_cmpeq_epi8_mask(a, Load(p + 1));
+  return ((eq & (eq >> 1) & (eq >> 2)) | _mm512_cmpeq_epi8_mask(a, esc)) & (~Mask{0} >> 2);
+}
+// Masked stores write exactly the first k bytes.
+inline Mask Low(std::size_t k) { return _bzhi_u64(~0ULL, static_cast<unsigned>(k)); }
+inline void CopyHead(Byte* d, const Byte* /*s*/, Vec a, std::size_t k) { _mm512_mask_storeu_epi8(d, Low(k), a); }
+inline void FillHead(Byte* d, Vec v, Byte /*c*/, std::size_t k) { _mm512_mask_storeu_epi8(d, Low(k), v); }
+// Copies k (< W) bytes reading no others.
+inline void CopyRange(Byte* d, const Byte* s, std::size_t k) {
+  const Mask m = Low(k);
+  _mm512_mask_storeu_epi8(d, m, _mm512_maskz_loadu_epi8(m, s));
+}
+inline Mask ClearBelow(Mask m, std::size_t k) { return m & (~Mask{0} << k); }
+// Writes the first S bytes of a.
+inline void StoreSpan(Byte* d, Vec a) { _mm512_mask_storeu_epi8(d, Low(S), a); }
+}  // namespace avx512
+#pragma GCC pop_options
+
+// 2 for 64-byte vectors, 1 for 32-byte, 0 for the baseline; the C library
+// has read the processor and the enabled register state at start-up.
+inline int WideLevel() {
+#if defined(VELT_RLE_MAX_LEVEL) && VELT_RLE_MAX_LEVEL < 1
+  return 0;
 #else
-  const Word v = kOnes * c;
-  for (; k + kBlock <= limit; k += kBlock) {
-    const Word m = ZeroBytes(LoadWord(s + k) ^ v) ^ (kOnes * 0x80);
-    if (m != 0) return k + FirstFlagged(m);
-  }
+#if !defined(VELT_RLE_MAX_LEVEL) || VELT_RLE_MAX_LEVEL >= 2
+  if (CPU_FEATURE_ACTIVE(AVX512BW) && CPU_FEATURE_ACTIVE(BMI2)) return 2;
 #endif
-  while (k < limit && s[k] == c) ++k;
-  return k;
+  if (CPU_FEATURE_ACTIVE(AVX2) && CPU_FEATURE_ACTIVE(BMI2)) return 1;
+  return 0;
+#endif
 }
 
-// Copies the leading bytes of s that differ from c to d, at most limit of
-// them, and returns how many were copied.
-inline std::size_t CopyUntilByte(const Byte* s, Byte* d, std::size_t limit, Byte c) {
-  std::size_t k = 0;
-#if defined(VELT_RLE_SSE2)
-  const __m128i v = _mm_set1_epi8(static_cast<char>(c));
-  for (; k + kBlock <= limit; k += kBlock) {
-    const __m128i a = Load(s + k);
-    const unsigned m = Mask(_mm_cmpeq_epi8(a, v));
-    if (m != 0) {
-      const std::size_t t = static_cast<std::size_t>(std::countr_zero(m));
-      CopyShort(d + k, s + k, t);
-      return k + t;
-    }
-    Store(d + k, a);
-  }
-#else
-  const Word v = kOnes * c;
-  for (; k + kBlock <= limit; k += kBlock) {
-    const Word a = LoadWord(s + k);
-    const Word m = ZeroBytes(a ^ v);
-    if (m != 0) {
-      const std::size_t t = FirstFlagged(m);
-      CopyShort(d + k, s + k, t);
-      return k + t;
-    }
-    std::memcpy(d + k, &a, sizeof a);
-  }
 #endif
-  for (; k < limit && s[k] != c; ++k) d[k] = s[k];
-  return k;
-}
 
 }  // namespace velt::rle
