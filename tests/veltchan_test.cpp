@@ -1,0 +1,376 @@
+// veltchan run as a user runs it: the built program as a subprocess, on a
+// small seeded built-in workload and on files, with its text and JSON
+// reports, its chart and its error answers.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "exit_library.h"
+#include "support.h"
+
+namespace velt::test {
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+struct Result {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+std::string Quoted(const std::string& arg) {
+  std::string q(1, '\'');
+  for (const char c : arg) {
+    if (c == '\'') {
+      q.append("'\\''");
+    } else {
+      q.push_back(c);
+    }
+  }
+  q.push_back('\'');
+  return q;
+}
+
+Result RunVeltchan(const ScratchDir& dir, const std::vector<std::string>& args) {
+  std::string command = Quoted(VELTCHAN_PATH);
+  for (const std::string& a : args) command.append(1, ' ').append(Quoted(a));
+  command.append(" > ").append(Quoted(dir.File("stdout")));
+  command.append(" 2> ").append(Quoted(dir.File("stderr"))).append(" < /dev/null");
+  Result r;
+  const int raw = std::system(command.c_str());
+  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  r.out = ReadFile(dir.File("stdout"));
+  r.err = ReadFile(dir.File("stderr"));
+  return r;
+}
+
+// A few documents of each text kind, so that the workload does not depend on
+// what the machine has installed.
+std::string MakeCorpus(const ScratchDir& dir) {
+  const fs::path corpus = dir.path / "corpus";
+  fs::create_directories(corpus / "nested");
+  std::string xml = "<?xml version=\"1.0\"?>\n<catalogue>\n";
+  for (int i = 0; i < 40; ++i) xml += "  <item id=\"" + std::to_string(i) + "\">  widget  </item>\n";
+  xml += "</catalogue>\n";
+  WriteFile((corpus / "a.xml").string(), xml);
+  WriteFile((corpus / "nested" / "b.xml").string(), xml + "<!-- second -->\n");
+  std::string js = "{\n  \"rows\": [\n";
+  for (int i = 0; i < 30; ++i) js += "    {\"n\": " + std::to_string(i) + ", \"name\": \"row\"},\n";
+  js += "    {}\n  ]\n}\n";
+  WriteFile((corpus / "c.json").string(), js);
+  return corpus.string();
+}
+
+std::vector<std::string> SmallWorkload(const std::string& corpus) {
+  return {"--messages", "400", "--seed", "7", "--corpus", corpus, "--max-segment", "4096"};
+}
+
+std::vector<std::string> With(std::vector<std::string> args, const std::vector<std::string>& more) {
+  args.insert(args.end(), more.begin(), more.end());
+  return args;
+}
+
+int64_t Number(const std::string& grouped) {
+  std::string digits;
+  for (const char c : grouped)
+    if (c != ',') digits += c;
+  return std::stoll(digits);
+}
+
+// The "all" row of the text report: messages, segments, bytes in, bytes on wire.
+std::vector<int64_t> AllRow(const std::string& report) {
+  const std::regex row(R"(\n  all +([0-9,]+) +([0-9,]+) +([0-9,]+) +([0-9,]+) )");
+  std::smatch m;
+  if (!std::regex_search(report, m, row)) return {};
+  return {Number(m[1]), Number(m[2]), Number(m[3]), Number(m[4])};
+}
+
+// Minimal XML check: one root element, every tag closed in order.
+bool WellFormedSvg(const std::string& text, std::string* why) {
+  std::vector<std::string> open;
+  std::string root;
+  std::size_t at = 0;
+  while ((at = text.find('<', at)) != std::string::npos) {
+    const std::size_t end = text.find('>', at);
+    if (end == std::string::npos) return *why = "unterminated tag", false;
+    const std::string tag = text.substr(at + 1, end - at - 1);
+    at = end + 1;
+    if (tag.empty()) return *why = "empty tag", false;
+    if (tag[0] == '?' || tag[0] == '!') continue;
+    if (tag[0] == '/') {
+      if (open.empty() || open.back() != tag.substr(1)) return *why = "unbalanced </" + tag.substr(1) + ">", false;
+      open.pop_back();
+      continue;
+    }
+    const std::string name = tag.substr(0, tag.find_first_of(" \n/"));
+    if (open.empty()) {
+      if (!root.empty()) return *why = "second root element " + name, false;
+      root = name;
+    }
+    if (tag.back() != '/') open.push_back(name);
+  }
+  if (!open.empty()) return *why = "<" + open.back() + "> never closed", false;
+  if (root != "svg") return *why = "root is <" + root + ">", false;
+  return true;
+}
+
+std::vector<std::string> Listing(const fs::path& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// --- the built-in workload -------------------------------------------------
+
+TEST(VeltchanBuiltIn, TextAndJsonReportsAgreeOnASeededWorkload) {
+  ScratchDir dir;
+  const std::string corpus = MakeCorpus(dir);
+  const Result text = RunVeltchan(dir, SmallWorkload(corpus));
+  ASSERT_EQ(text.status, 0) << text.out << text.err;
+  EXPECT_EQ(text.err, "");
+  EXPECT_NE(text.out.find("verdict: PASS"), std::string::npos) << text.out;
+  const std::vector<int64_t> row = AllRow(text.out);
+  ASSERT_EQ(row.size(), 4u) << text.out;
+  EXPECT_EQ(row[0], 400);
+
+  const Result js = RunVeltchan(dir, With(SmallWorkload(corpus), {"--json"}));
+  ASSERT_EQ(js.status, 0) << js.err;
+  const json j = json::parse(js.out);  // throws, failing the test, when malformed
+  EXPECT_EQ(j["total"]["messages"], 400);
+  // The workload is the same for one seed; the byte counts on the wire may
+  // not be, as the exits choose header table entries partly by the clock.
+  EXPECT_EQ(j["total"]["segments"], row[1]);
+  EXPECT_EQ(j["total"]["bytes_in"], row[2]);
+  EXPECT_TRUE(j["verdict"]["passed"]);
+  EXPECT_EQ(j["verdict"]["intact"], row[1]);
+  EXPECT_EQ(j["verdict"]["first_bad"], nullptr);
+
+  // Every segment is compressed, plain or refused; message segments of
+  // every kind add up to the message type's row.
+  const json& outcome = j["outcome"];
+  EXPECT_EQ(outcome["compressed"].get<int64_t>() + outcome["plain"].get<int64_t>() + outcome["refused"].get<int64_t>(),
+            row[1]);
+  EXPECT_GT(outcome["compressed"].get<int64_t>(), 0);
+  EXPECT_GT(outcome["plain"].get<int64_t>(), 0);
+  int64_t kind_messages = 0, kind_segments = 0, kind_bytes = 0;
+  for (const auto& [name, counts] : j["by_kind"].items()) {
+    kind_messages += counts["messages"].get<int64_t>();
+    kind_segments += counts["segments"].get<int64_t>();
+    kind_bytes += counts["bytes_in"].get<int64_t>();
+  }
+  EXPECT_EQ(kind_messages, 400);
+  EXPECT_EQ(kind_segments, j["by_type"]["message"]["segments"]);
+  EXPECT_EQ(kind_bytes, j["by_type"]["message"]["bytes_in"]);
+  for (const char* kind : {"xml", "json", "records", "binary"}) EXPECT_TRUE(j["by_kind"].contains(kind)) << kind;
+
+  // The channel starts with its initial data, resynchronises once, carries
+  // status segments, and some messages span several 4 KiB segments.
+  EXPECT_EQ(j["by_type"]["initial data"]["segments"], 1);
+  EXPECT_EQ(j["by_type"]["resynchronisation"]["segments"], 1);
+  EXPECT_GT(j["by_type"]["status"]["segments"].get<int64_t>(), 0);
+  EXPECT_GT(j["by_type"]["message"]["segments"].get<int64_t>(), 400);
+
+  EXPECT_GT(j["zlib"]["ratio"].get<double>(), 1.0);
+  EXPECT_EQ(j["zlib"]["mismatches"], 0);
+  EXPECT_GT(j["time"]["send"]["nanos"].get<int64_t>(), 0);
+  EXPECT_GT(j["time"]["recv"]["nanos"].get<int64_t>(), 0);
+}
+
+TEST(VeltchanBuiltIn, OptionsReachTheExitsThroughARealConfigurationFile) {
+  ScratchDir dir;
+  const std::string corpus = MakeCorpus(dir);
+  const std::string keep = dir.File("kept");
+  const Result r = RunVeltchan(dir, With(SmallWorkload(corpus), {"--compression", "2", "--hdr-table", "8", "--log-level", "4",
+                                                         "--statistics", "1", "--keep-dir", keep}));
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  const std::string config = ReadFile(keep + "/velt_exit.cfg");
+  for (const char* line : {"Compression = 2\n", "HdrTblSize = 8\n", "LogLevel = 4\n", "Statistics = 1\n"})
+    EXPECT_NE(config.find(line), std::string::npos) << line << " missing from\n" << config;
+  EXPECT_NE(config.find("LogFile = " + keep + "/velt_exit.log\n"), std::string::npos) << config;
+  // The exits honoured the file: level-4 lines in the log, and the send
+  // exit's statistics summary, which the report repeats.
+  EXPECT_NE(ReadFile(keep + "/velt_exit.log").find("ReadCfg: Log level  = 4"), std::string::npos);
+  EXPECT_NE(ReadFile(keep + "/velt_exit.dat").find("Total msgs"), std::string::npos);
+  EXPECT_NE(r.out.find("send exit statistics:\n  Total msgs"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Compression 2, HdrTblSize 8"), std::string::npos);
+}
+
+TEST(VeltchanBuiltIn, CompressionOffSendsEverySegmentPlain) {
+  ScratchDir dir;
+  const Result r = RunVeltchan(dir, With(SmallWorkload(MakeCorpus(dir)), {"--compression", "0", "--json"}));
+  ASSERT_EQ(r.status, 0) << r.err;
+  const json j = json::parse(r.out);
+  EXPECT_EQ(j["outcome"]["compressed"], 0);
+  EXPECT_EQ(j["outcome"]["refused"], nullptr);  // nothing tried, nothing to tell apart
+  EXPECT_EQ(j["total"]["bytes_wire"], j["total"]["bytes_in"]);
+  EXPECT_TRUE(j["verdict"]["passed"]);
+}
+
+// --- replaying files -------------------------------------------------------
+
+struct ReplayFiles {
+  std::string root;
+  explicit ReplayFiles(const ScratchDir& dir) {
+    root = dir.File("traffic");
+    fs::create_directories(root + "/sub");
+    std::string records;
+    for (int i = 0; i < 50; ++i) records += "CUST" + std::to_string(1000 + i) + std::string(60, ' ') + "000012.50\n";
+    WriteFile(root + "/b-records.txt", records);
+    WriteFile(root + "/a-order.xml", "<order>\n" + std::string(300, ' ') + "<id>42</id>\n</order>\n");
+    WriteFile(root + "/sub/c-doc.json", "{ \"a\": [1, 2, 3],        \"b\": \"x\" }\n");
+    std::string binary;
+    for (int i = 0; i < 3000; ++i) binary += static_cast<char>((i * 7919) % 251);
+    WriteFile(root + "/sub/d.bin", binary);
+  }
+};
+
+TEST(VeltchanReplay, WalksDirectoriesInOrderAndRepeats) {
+  ScratchDir dir;
+  const ReplayFiles files(dir);
+  const Result r = RunVeltchan(dir, {files.root, "--queue", "ORDERS.IN", "--queue", "AUDIT@QM.B", "--repeat", "3", "--json"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const json j = json::parse(r.out);
+  EXPECT_EQ(j["workload"]["source"], "replay");
+  EXPECT_EQ(j["workload"]["destinations"], 2);
+  EXPECT_EQ(j["total"]["messages"], 12);
+  EXPECT_EQ(j["by_kind"]["xml"]["messages"], 3);
+  EXPECT_EQ(j["by_kind"]["json"]["messages"], 3);
+  EXPECT_EQ(j["by_kind"]["text"]["messages"], 3);
+  EXPECT_EQ(j["by_kind"]["binary"]["messages"], 3);
+  EXPECT_EQ(j["by_type"]["initial data"]["segments"], 1);
+  EXPECT_TRUE(j["verdict"]["passed"]);
+  EXPECT_LT(j["total"]["bytes_wire"].get<int64_t>(), j["total"]["bytes_in"].get<int64_t>());
+}
+
+TEST(VeltchanReplay, LinesMakeOneMessageEachAndSkipBlankOnes) {
+  ScratchDir dir;
+  WriteFile(dir.File("feed.txt"), "first line\n\nsecond line\r\nthird\n");
+  WriteFile(dir.File("more.txt"), "fourth without newline");
+  const Result r = RunVeltchan(dir, {dir.File("feed.txt"), dir.File("more.txt"), "--lines", "--json"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const json j = json::parse(r.out);
+  EXPECT_EQ(j["total"]["messages"], 4);
+  // Only the payloads travel: 4 x (28 + 20 + 428) header bytes plus the text.
+  EXPECT_EQ(j["by_type"]["message"]["bytes_in"], 4 * 476 + 10 + 11 + 5 + 22);
+}
+
+// A receive end that does not expand what the send end compressed: the
+// report names the first segment that arrived altered, and the status is 1.
+TEST(VeltchanReplay, AnAlteredSegmentFailsTheRunAndIsNamed) {
+  ScratchDir dir;
+  const ReplayFiles files(dir);
+  const std::string libs = dir.File("libs");
+  fs::create_directories(libs);
+  fs::copy_file(SendLibrary().path, agent::SendLibraryPath(libs));
+  fs::copy_file(SendLibrary().path, agent::RecvLibraryPath(libs));
+  const Result r = RunVeltchan(dir, {files.root, "--lib-dir", libs, "--svg", dir.File("chart.svg")});
+  EXPECT_EQ(r.status, 1) << r.out << r.err;
+  // The first message of a channel always travels plain; the second, the
+  // records file in sorted order, is the first one compressed.
+  EXPECT_NE(r.out.find("verdict: FAIL, first bad segment #3 (segment 1 of 1 of message 2 (" + files.root +
+                       "/b-records.txt, to VELTCHAN.REPLAY)"),
+            std::string::npos)
+      << r.out;
+  EXPECT_TRUE(FileExists(dir.File("chart.svg")));  // the report and chart still come out
+
+  const Result js = RunVeltchan(dir, {files.root, "--lib-dir", libs, "--json"});
+  EXPECT_EQ(js.status, 1);
+  const json j = json::parse(js.out);
+  EXPECT_FALSE(j["verdict"]["passed"]);
+  EXPECT_EQ(j["verdict"]["first_bad"]["segment"], 3);
+  EXPECT_EQ(j["verdict"]["first_bad"]["what"].get<std::string>().rfind("delivered ", 0), 0u) << j["verdict"];
+}
+
+// --- the chart -------------------------------------------------------------
+
+TEST(VeltchanChart, SvgIsWrittenWholeAndWellFormed) {
+  ScratchDir dir;
+  const std::string corpus = MakeCorpus(dir);
+  const std::string chart = dir.File("out") + "/chart.svg";
+  fs::create_directories(dir.File("out"));
+  const Result r = RunVeltchan(dir, With(SmallWorkload(corpus), {"--svg", chart}));
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string svg = ReadFile(chart);
+  std::string why;
+  EXPECT_TRUE(WellFormedSvg(svg, &why)) << why;
+  for (const char* piece : {">xml (ratio ", ">records (ratio ", ">binary (ratio ", "<polyline ", "zlib level 1 ("})
+    EXPECT_NE(svg.find(piece), std::string::npos) << piece;
+  EXPECT_EQ(Listing(dir.File("out")), std::vector<std::string>{"chart.svg"});  // no temporary left behind
+  EXPECT_EQ(fs::status(chart).permissions() & fs::perms::others_read, fs::perms::others_read);
+}
+
+// --- errors ----------------------------------------------------------------
+
+struct BadCall {
+  std::vector<std::string> args;
+  std::string says;  // part of the one error line
+};
+
+class VeltchanErrors : public ::testing::TestWithParam<BadCall> {};
+
+TEST_P(VeltchanErrors, OneLineStatusTwoAndNothingWritten) {
+  ScratchDir dir;
+  fs::create_directories(dir.File("out"));
+  std::vector<std::string> args;
+  for (std::string a : GetParam().args) {
+    if (a.rfind("@/", 0) == 0) a = dir.File(a.substr(2));
+    args.push_back(a);
+  }
+  args.insert(args.end(), {"--svg", dir.File("out/chart.svg")});
+  const Result r = RunVeltchan(dir, args);
+  EXPECT_EQ(r.status, 2) << r.out << r.err;
+  EXPECT_EQ(r.out, "");
+  ASSERT_FALSE(r.err.empty());
+  EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+  EXPECT_EQ(r.err.rfind("veltchan: ", 0), 0u) << r.err;
+  EXPECT_NE(r.err.find(GetParam().says), std::string::npos) << r.err;
+  EXPECT_TRUE(Listing(dir.File("out")).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    BadArguments, VeltchanErrors,
+    ::testing::Values(BadCall{{"--bogus"}, "--bogus"}, BadCall{{"--compression", "9"}, "--compression"},
+                      BadCall{{"--hdr-table", "0"}, "--hdr-table"}, BadCall{{"--hdr-table", "x"}, "--hdr-table"},
+                      BadCall{{"--max-segment", "100"}, "--max-segment"}, BadCall{{"--log-level", "7"}, "--log-level"},
+                      BadCall{{"--statistics", "3"}, "--statistics"}, BadCall{{"--lines"}, "--lines"},
+                      BadCall{{"@/missing.xml"}, "missing.xml"}, BadCall{{"@/out", "--messages", "5"}, "--messages"},
+                      BadCall{{"@/out", "--queue", std::string(49, 'Q')}, "--queue"},
+                      BadCall{{"--lib-dir", "@/out"}, "cannot load the send exit"},
+                      BadCall{{"--keep-dir", "@/with blank"}, "cannot be named in the exit configuration"},
+                      BadCall{{"--corpus", "@/nowhere"}, "--corpus"}));
+
+TEST(VeltchanErrorsOther, EmptyDirectoryAndUnwritableChartAreRefusedBeforeTheRun) {
+  ScratchDir dir;
+  fs::create_directories(dir.File("empty"));
+  Result r = RunVeltchan(dir, {dir.File("empty")});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("no messages to replay"), std::string::npos) << r.err;
+
+  r = RunVeltchan(dir, {"--messages", "5", "--svg", dir.File("no/such/dir/chart.svg")});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.out, "");
+  EXPECT_NE(r.err.find("cannot write"), std::string::npos) << r.err;
+}
+
+TEST(VeltchanHelp, ExplainsEveryOption) {
+  ScratchDir dir;
+  const Result r = RunVeltchan(dir, {"--help"});
+  EXPECT_EQ(r.status, 0);
+  for (const char* option : {"--lines", "--queue", "--repeat", "--compression", "--hdr-table", "--max-segment",
+                             "--log-level", "--statistics", "--lib-dir", "--seed", "--json", "--svg", "--messages",
+                             "--keep-dir", "--corpus"})
+    EXPECT_NE(r.out.find(option), std::string::npos) << option;
+}
+
+}  // namespace
+}  // namespace velt::test
