@@ -37,6 +37,18 @@ void FollowProcess(ExitContext* ctx) {
   ctx->Pid = pid;
 }
 
+// An exit that cannot run steps aside with MQXCC_SUPPRESS_EXIT, and its
+// segments travel plain. Not in the receive role: segments the partner
+// compressed would then reach the agent as they are, so the channel closes
+// instead and the messages stay on the transmission queue.
+int32_t CannotRun(const ExitParms* parms) {
+  const bool receives = parms->ExitId == MQXT_CHANNEL_MSG_EXIT || parms->ExitId == MQXT_CHANNEL_RCV_EXIT;
+  return receives ? MQXCC_CLOSE_CHANNEL : MQXCC_SUPPRESS_EXIT;
+}
+
+// When the descriptor cannot be made and the exit steps aside, no further
+// call comes for the instance, MQXR_TERM included: the context is released
+// here, and ctx must not be used after the call.
 void OnInit(ExitParms* parms, ChannelDef* cd_def, ExitContext* ctx) {
   ReadCfg(ctx, parms);
   ChannelDescr* cd = NewChannelDescr(cd_def, ctx);
@@ -46,9 +58,10 @@ void OnInit(ExitParms* parms, ChannelDef* cd_def, ExitContext* ctx) {
     ctx->Cd = cd;
   } else {
     WriteLog(kLogFail, ctx, "velt_exit: failed to allocate channel descriptor for %s\n", NameText(cd_def).text);
-    parms->ExitResponse = MQXCC_SUPPRESS_EXIT;
+    parms->ExitResponse = CannotRun(parms);
   }
   ctx->FirstMsg = 1;
+  if (parms->ExitResponse == MQXCC_SUPPRESS_EXIT) ReleaseContext(parms, ctx);
 }
 
 void OnTerm(ExitContext* ctx) {
@@ -98,7 +111,7 @@ VELT_EXPORT void VELT_CALL velt_exit(void* exit_parms, void* channel_def, int32_
 
   ExitContext* ctx = Init(parms);
   if (ctx == nullptr) {
-    parms->ExitResponse = MQXCC_SUPPRESS_EXIT;
+    parms->ExitResponse = CannotRun(parms);
     return;
   }
   FollowProcess(ctx);

@@ -124,6 +124,17 @@ Outcome Restore(RecvJob& job) {
   return kPassed;
 }
 
+// Without a descriptor or an exit buffer nothing can be restored: a marked
+// segment is refused, since the agent's buffer holds it compressed; a plain
+// one passes as it is.
+Outcome CannotRestore(const unsigned char* segment, int32_t length) {
+  int32_t t = 0;
+  const unsigned char* tsh = FindSegmentHeader(segment, length, &t);
+  const bool marked = tsh != nullptr && (tsh[kTshType] == kSegMessage || tsh[kTshType] == kSegStatus) &&
+                      (tsh[kTshMark] & kMarkCompressed) != 0;
+  return marked ? kRefused : Outcome{MQXCC_SUPPRESS_EXIT, false};
+}
+
 int32_t Finish(ExitParms* parms, ExitContext* ctx, Outcome outcome) {
   WriteLog(kLogTrace, ctx, "ProcessXmitRecv: returning response = %ld\n", static_cast<long>(outcome.response));
   parms->ExitResponse = outcome.response;
@@ -142,12 +153,12 @@ int32_t ProcessXmitRecv(ExitParms* parms, ChannelDef* cd_def, int32_t* data_leng
   ChannelDescr* cd = ctx->Cd;
   if (cd == nullptr) {
     WriteLog(kLogFail, ctx, "ProcessXmitRecv: failed to lookup channel :%s:\n", channel.text);
-    return Finish(parms, ctx, Outcome{MQXCC_SUPPRESS_EXIT, false});
+    return Finish(parms, ctx, CannotRestore(agent_buffer, *data_length));
   }
   WriteLog(kLogTrace, ctx, "ProcessXmitRecv: Allocating exit buffer (line %d)\n", 1904);
   if (AcquireExitBuffer(parms, cd, exit_buffer_length, exit_buffer_addr) == nullptr) {
     WriteLog(kLogFail, ctx, "ProcessXmitRecv: failed to allocate exit buffer %s\n", channel.text);
-    return Finish(parms, ctx, Outcome{MQXCC_SUPPRESS_EXIT, false});
+    return Finish(parms, ctx, CannotRestore(agent_buffer, *data_length));
   }
   parms->ExitResponse2 = MQXR2_USE_AGENT_BUFFER;
   WriteLog(kLogTrace, ctx, "ProcessXmitRecv: Looking for TSH  (line %d)\n", 1929);
