@@ -48,8 +48,14 @@ void DumpBuffer(const void* data, int32_t size, ExitContext* ctx) {
   WriteLog(kLogDump, ctx, "dumping buffer: sz = %ld\n", static_cast<long>(size));
   if (ctx->LogStream == nullptr) return;
 
+  // Other instances may append to the same file between two writes of a
+  // long dump, so the dump goes out in whole lines: a flush after every 32
+  // lines (at most 71 characters each) keeps the stream's buffer from
+  // writing out part of a line by itself.
+  constexpr int kLinesPerWrite = 32;
   const auto* bytes = static_cast<const unsigned char*>(data);
   int on_line = 0;
+  int lines = 0;
   for (int32_t i = 0; i < size; ++i) {
     const unsigned value = bytes[i];
     if (value == 0xAB) {
@@ -62,6 +68,7 @@ void DumpBuffer(const void* data, int32_t size, ExitContext* ctx) {
     if (++on_line == 10) {
       std::fputc('\n', ctx->LogStream);
       on_line = 0;
+      if (++lines % kLinesPerWrite == 0) std::fflush(ctx->LogStream);
     }
   }
   std::fputc('\n', ctx->LogStream);
