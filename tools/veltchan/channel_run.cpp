@@ -196,6 +196,9 @@ struct Source {
 
 void SetUpSource(const Options& o, Source* s, RunInfo* info) {
   if (o.paths.empty()) {
+    std::error_code ec;
+    if (!o.corpus_dir.empty() && !fs::is_directory(o.corpus_dir, ec))
+      throw UsageError(fmt::format("--corpus {}: not a directory", o.corpus_dir));
     s->corpus = agent::LoadCorpus(o.corpus_dir.empty() ? agent::DefaultCorpusRoots()
                                                         : std::vector<std::string>{o.corpus_dir});
     agent::TrafficSettings settings;
@@ -548,13 +551,19 @@ void RunBatch(Run& run, Batch& b) {
     const int64_t length = static_cast<int64_t>(b.segments[j].size());
     const int64_t wire = j < b.sent ? b.wire_length[j] : 0;
     Counts* kind = info.kind >= 0 ? &tally.by_kind[info.kind] : nullptr;
+    Slice& slice = tally.slices[info.slice];
+    if (kind != nullptr && info.index == 0) {
+      ++tally.total.messages;
+      ++kind->messages;
+      ++tally.by_type[4].messages;
+      ++slice.messages;
+    }
     for (Counts* c : {&tally.total, &tally.by_type[info.type], kind}) {
       if (c == nullptr) continue;
       ++c->segments;
       c->bytes_in += length;
       c->bytes_wire += wire;
     }
-    Slice& slice = tally.slices[info.slice];
     slice.bytes_in += length;
     slice.bytes_wire += wire;
     if (j < b.sent) {
@@ -682,6 +691,8 @@ Tally RunChannel(const Options& o, RunInfo* info) {
   const auto started = std::chrono::steady_clock::now();
   Batch batch;
   agent::TrafficStep step;
+  std::size_t pending = 0;  // next segment of step to carry
+  SegmentInfo base;
   int64_t number = 0;
   int64_t messages_done = 0;
   bool more = opened;
@@ -691,33 +702,35 @@ Tally RunChannel(const Options& o, RunInfo* info) {
       break;
     }
     batch.Clear();
+    // Fill the batch segment by segment; a long message may span batches.
     while (batch.segments.size() < kBatchSegments && batch.bytes < kBatchBytes) {
-      if (!NextStep(source.get(), &step)) {
-        more = false;
-        break;
+      if (pending == step.segments.size()) {
+        if (!NextStep(source.get(), &step)) {
+          more = false;
+          break;
+        }
+        pending = 0;
+        base = SegmentInfo{};
+        base.slice = static_cast<int>(
+            std::min<int64_t>(kSlices - 1, messages_done * kSlices / std::max<int64_t>(source->total, 1)));
+        if (step.is_message) {
+          base.kind = static_cast<int>(step.kind);
+          base.message_number = source->message_number;
+          base.count = static_cast<uint32_t>(step.segments.size());
+          base.input = source->input;
+          base.destination = source->destination;
+          ++messages_done;
+        }
+        if (step.segments.empty()) continue;
       }
-      SegmentInfo info;
-      info.slice = static_cast<int>(std::min<int64_t>(kSlices - 1, messages_done * kSlices / std::max<int64_t>(source->total, 1)));
-      if (step.is_message) {
-        info.kind = static_cast<int>(step.kind);
-        info.message_number = source->message_number;
-        info.count = static_cast<uint32_t>(step.segments.size());
-        info.input = source->input;
-        info.destination = source->destination;
-        ++tally.total.messages;
-        ++tally.by_kind[info.kind].messages;
-        ++tally.by_type[4].messages;
-        ++tally.slices[info.slice].messages;
-        ++messages_done;
-      }
-      for (std::size_t i = 0; i < step.segments.size(); ++i) {
-        info.index = static_cast<uint32_t>(i);
-        info.number = ++number;
-        info.type = SegmentType(step.segments[i]);
-        batch.bytes += step.segments[i].size();
-        batch.info.push_back(info);
-        batch.segments.push_back(std::move(step.segments[i]));
-      }
+      SegmentInfo info = base;
+      info.index = static_cast<uint32_t>(pending);
+      info.number = ++number;
+      info.type = SegmentType(step.segments[pending]);
+      batch.bytes += step.segments[pending].size();
+      batch.info.push_back(info);
+      batch.segments.push_back(std::move(step.segments[pending]));
+      ++pending;
     }
     if (batch.segments.empty()) break;
     RunBatch(run, batch);
