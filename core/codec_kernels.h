@@ -82,6 +82,34 @@ inline void Fill(Byte* d, Byte c, std::size_t k) {
   FillHead(d + p, v, c, k - p);
 }
 
+#if defined(VELT_RLE_ENCODER)
+// Writes the escaped escapes for the leading 0xAB bytes of s, at most limit
+// (<= avail) of them, two bytes each; returns how many bytes of s it took.
+inline std::size_t EscapeStretch(const Byte* s, Byte* d, std::size_t limit, std::size_t avail) {
+  const Vec esc = Splat(kEsc);
+  std::size_t k = 0;
+  for (; k + W <= limit; k += W) {
+    const Mask m = Invert(Eq(Load(s + k), esc));
+    if (m != 0) {
+      const std::size_t t = First(m);
+      Fill(d + 2 * k, kEsc, 2 * t);
+      return k + t;
+    }
+    Store(d + 2 * k, esc);
+    Store(d + 2 * k + W, esc);
+  }
+  const std::size_t t = SkipByte(s + k, limit - k, avail - k, kEsc);
+  Fill(d + 2 * k, kEsc, 2 * t);
+  return k + t;
+}
+
+// Length of the run of b that starts with four bytes b at s (n bytes left):
+// 4 to 255.
+inline std::size_t RunLength(const Byte* s, std::size_t n, Byte b) {
+  return 4 + SkipByte(s + 4, std::min<std::size_t>(n - 4, kRleMaxRun - 4), n - 4, b);
+}
+#endif
+
 #if defined(VELT_RLE_ENCODER) && defined(VELT_RLE_BLOCK_TOKENS)
 // Encodes whole blocks while at least W + 3 input bytes and 3W + 3 bytes of
 // room remain, taking every token that lies inside the block from the bit
@@ -103,6 +131,25 @@ inline void EncodeBlocks(const Byte* src, Byte* dst, std::size_t n, std::size_t 
       StoreSpan(dst + o, a);
       i += S;
       o += S;
+      // Plain text: go on two blocks at a time until something turns up.
+      while (n - i >= S + W + 3 && cap - o >= S + 3 * W + 3) {
+        const Vec a0 = Load(src + i);
+        const Vec a1 = Load(src + i + S);
+        const Mask s0 = Special(src + i, esc);
+        const Mask s1 = Special(src + i + S, esc);
+        if ((s0 | s1) != 0) {
+          if (s0 == 0) {
+            StoreSpan(dst + o, a0);
+            i += S;
+            o += S;
+          }
+          break;
+        }
+        StoreSpan(dst + o, a0);
+        StoreSpan(dst + o + S, a1);
+        i += 2 * S;
+        o += 2 * S;
+      }
       continue;
     }
     const Mask escapes = Eq(a, esc);
@@ -110,27 +157,30 @@ inline void EncodeBlocks(const Byte* src, Byte* dst, std::size_t n, std::size_t 
     std::size_t cur = 0;                   // block offset of the next token
     for (;;) {
       const std::size_t e = First(sp);
-      CopyRange(dst + o, p + cur, e - cur);
+      CopyPart(dst + o, p, a, cur, e);
       o += e - cur;
       if ((escapes >> e) & 1) {
         const Mask end = ClearBelow(Invert(escapes), e);
-        if (end == 0) {  // the 0xAB stretch goes on past the block
-          i_io = i + e;
-          o_io = o;
-          return;
+        std::size_t k;
+        if (end != 0) {
+          k = First(end) - e;
+          Fill(dst + o, kEsc, 2 * k);
+        } else {
+          // The 0xAB stretch goes on past the block: as far as room allows.
+          const std::size_t room_pairs = (cap - o) / 2;
+          k = EscapeStretch(p + e, dst + o, std::min(n - i - e, room_pairs), n - i - e);
+          if (k == room_pairs) {
+            i_io = i + e + k;
+            o_io = o + 2 * k;
+            return;
+          }
         }
-        const std::size_t k = First(end) - e;
-        Fill(dst + o, kEsc, 2 * k);
         o += 2 * k;
         cur = e + k;
       } else {
         const Mask end = ClearBelow(Invert(same), e);
-        if (end == 0) {  // the run goes on past the block
-          i_io = i + e;
-          o_io = o;
-          return;
-        }
-        const std::size_t r = First(end) - e + 1;  // 4 <= r <= W
+        // Up to the first unequal neighbour in the block, else further on.
+        const std::size_t r = end != 0 ? First(end) - e + 1 : RunLength(p + e, n - i - e, p[e]);
         dst[o] = kEsc;
         dst[o + 1] = p[e];
         dst[o + 2] = static_cast<Byte>(r);
@@ -145,7 +195,7 @@ inline void EncodeBlocks(const Byte* src, Byte* dst, std::size_t n, std::size_t 
       }
       sp = ClearBelow(sp, cur);
       if (sp == 0) {
-        CopyRange(dst + o, p + cur, S - cur);
+        CopyPart(dst + o, p, a, cur, S);
         o += S - cur;
         cur = S;
         break;
@@ -181,7 +231,7 @@ inline void DecodeBlocks(const Byte* src, Byte* dst, std::size_t n, std::size_t 
     std::size_t cur = 0;  // block offset of the next token
     for (;;) {
       const std::size_t e = First(escapes);
-      CopyRange(dst + o, p + cur, e - cur);
+      CopyPart(dst + o, p, a, cur, e);
       o += e - cur;
       const Byte c = p[e + 1];
       if (c == kEsc) {
@@ -211,7 +261,7 @@ inline void DecodeBlocks(const Byte* src, Byte* dst, std::size_t n, std::size_t 
       }
       escapes = ClearBelow(escapes, cur);
       if (escapes == 0) {
-        CopyRange(dst + o, p + cur, W - cur);
+        CopyPart(dst + o, p, a, cur, W);
         o += W - cur;
         cur = W;
         break;
@@ -245,17 +295,15 @@ inline int32_t Encode(const Byte* src, Byte* dst, std::size_t n, std::size_t cap
     if (b == kEsc) {
       // k escape bytes become k escaped escapes of two bytes each.
       const std::size_t room_pairs = (cap - o) / 2;
-      const std::size_t k = SkipByte(src + i, std::min(n - i, room_pairs + 1), n - i, kEsc);
-      if (k > room_pairs) {
-        // The escaped escape after the last whole one does not fit. The
-        // room left is then 0 (the count equals the capacity) or 1 (the
-        // result is count + 1): the capacity in both cases.
-        Fill(dst + o, kEsc, 2 * room_pairs);
-        return static_cast<int32_t>(cap);
-      }
-      Fill(dst + o, kEsc, 2 * k);
+      const std::size_t k = EscapeStretch(src + i, dst + o, std::min(n - i, room_pairs), n - i);
       o += 2 * k;
       i += k;
+      if (k == room_pairs && i < n && src[i] == kEsc) {
+        // The next escaped escape does not fit. The room left is 0 (the
+        // count equals the capacity) or 1 (the result is count + 1): the
+        // capacity in both cases.
+        return static_cast<int32_t>(cap);
+      }
       continue;
     }
 
@@ -264,7 +312,7 @@ inline int32_t Encode(const Byte* src, Byte* dst, std::size_t n, std::size_t cap
       // The token does not fit: count + 3, held within the result's range.
       return static_cast<int32_t>(std::min<std::size_t>(o + 3, INT32_MAX));
     }
-    const std::size_t r = 4 + SkipByte(src + i + 4, std::min<std::size_t>(n - i - 4, kRleMaxRun - 4), n - i - 4, b);
+    const std::size_t r = RunLength(src + i, n - i, b);
     dst[o] = kEsc;
     dst[o + 1] = b;
     dst[o + 2] = static_cast<Byte>(r);

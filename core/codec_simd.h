@@ -149,6 +149,10 @@ inline Mask Special(const Byte* p, Vec esc) {
 inline void CopyHead(Byte* d, const Byte* s, Vec /*a*/, std::size_t k) { CopyShort(d, s, k); }
 inline void FillHead(Byte* d, Vec /*v*/, Byte c, std::size_t k) { FillShort(d, c, k); }
 inline void CopyRange(Byte* d, const Byte* s, std::size_t k) { CopyShort(d, s, k); }
+// Copies bytes from to to-1 of the block a loaded at p, to d.
+inline void CopyPart(Byte* d, const Byte* p, Vec /*a*/, std::size_t from, std::size_t to) {
+  CopyShort(d, p + from, to - from);
+}
 inline Mask ClearBelow(Mask m, std::size_t k) { return m & (~Mask{0} << k); }
 inline constexpr std::size_t S = W;
 inline void StoreSpan(Byte* d, Vec a) { Store(d, a); }
@@ -234,6 +238,9 @@ inline void FillHead(Byte* d, Vec v, Byte c, std::size_t k) {
   }
 }
 inline void CopyRange(Byte* d, const Byte* s, std::size_t k) { CopyHead(d, s, Vec{}, k); }
+inline void CopyPart(Byte* d, const Byte* p, Vec /*a*/, std::size_t from, std::size_t to) {
+  CopyRange(d, p + from, to - from);
+}
 inline Mask ClearBelow(Mask m, std::size_t k) { return m & (~Mask{0} << k); }
 inline constexpr std::size_t S = W;
 inline void StoreSpan(Byte* d, Vec a) { Store(d, a); }
@@ -271,6 +278,13 @@ inline void CopyRange(Byte* d, const Byte* s, std::size_t k) {
   _mm512_mask_storeu_epi8(d, m, _mm512_maskz_loadu_epi8(m, s));
 }
 inline Mask ClearBelow(Mask m, std::size_t k) { return m & (~Mask{0} << k); }
+// Stores the block itself, shifted so that byte `from` lands on d, with only
+// the lanes from to to-1 enabled: no load, and no other byte is touched (the
+// disabled lanes below d are not accessed).
+inline void CopyPart(Byte* d, const Byte* /*p*/, Vec a, std::size_t from, std::size_t to) {
+  void* base = reinterpret_cast<void*>(reinterpret_cast<std::uintptr_t>(d) - from);
+  _mm512_mask_storeu_epi8(base, ClearBelow(Low(to), from), a);
+}
 // Writes the first S bytes of a.
 inline void StoreSpan(Byte* d, Vec a) { _mm512_mask_storeu_epi8(d, Low(S), a); }
 }  // namespace avx512
