@@ -4,7 +4,12 @@
 #include <ctime>
 
 #if defined(_WIN32)
-#include <process.h>
+// core/process.h shadows the C runtime's <process.h> on the include path, so
+// the process id comes from the system itself.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
 #else
 #include <unistd.h>
 #endif
@@ -19,7 +24,7 @@ const char* ConfigFilePath() {
 
 int32_t CurrentProcessId() {
 #if defined(_WIN32)
-  return static_cast<int32_t>(_getpid());
+  return static_cast<int32_t>(GetCurrentProcessId());
 #else
   return static_cast<int32_t>(getpid());
 #endif
