@@ -25,15 +25,19 @@ inline constexpr int kRleMaxRun = 255;
 // out of room it returns a value >= capacity (count + 1 at an escaped escape,
 // count + 3 at a run, or the count when it equals the capacity). A caller
 // whose capacity is at least length can therefore use the stream exactly when
-// the result is below length. length <= 0 gives 0.
+// the result is below length. length <= 0 or capacity <= 0 gives 0 and writes
+// nothing. No byte past the tokens written is touched. A count + 3 beyond
+// INT32_MAX is returned as INT32_MAX.
 int32_t EncodeRLE(const unsigned char* src, unsigned char* dst, int32_t length, int32_t capacity);
 
 // Expands the stream of length bytes at src into dst, never writing more than
 // capacity bytes and never reading beyond length. Stops as soon as the output
 // reaches capacity, even inside a run. Returns the number of bytes written; a
 // result equal to capacity cannot tell an exact fit from a cut expansion.
-// length <= 0 gives 0. A stream that ends inside a token (a lone 0xAB, or
-// 0xAB and one byte other than 0xAB) expands to everything before that token.
+// length <= 0 gives 0; capacity <= 0 gives 0 and writes nothing, not even a
+// first byte. A stream that ends inside a token (a lone 0xAB, or 0xAB and one
+// byte other than 0xAB) expands to everything before that token. No byte
+// past the returned count is touched.
 int32_t DecodeRLE(const unsigned char* src, unsigned char* dst, int32_t length, int32_t capacity);
 
 // What DecodeRLE cannot tell through its count.
@@ -44,7 +48,10 @@ struct RleDecodeInfo {
 
 // DecodeRLE with the outcome for callers that must refuse an incomplete
 // stream. The stream was whole and fully used exactly when
-// !info->truncated && info->consumed == length.
+// !info->truncated && info->consumed == length; with a result equal to the
+// capacity this tells an exact fit from a cut expansion (a run cut by the
+// capacity is not consumed, one that ends exactly at it is). info may be
+// null.
 int32_t DecodeRLEChecked(const unsigned char* src, unsigned char* dst, int32_t length, int32_t capacity,
                          RleDecodeInfo* info);
 

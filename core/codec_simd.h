@@ -12,7 +12,9 @@
 //   avx512  64 bytes   } processor description the C library keeps
 // Each namespace names a narrower one that finishes the last bytes of a
 // buffer, down to `scalar`, so that no load ever reaches past a buffer.
-// VELT_RLE_MAX_LEVEL (0 sse2, 1 avx2) caps the choice for tests.
+// VELT_RLE_MAX_LEVEL (0 sse2, 1 avx2) caps the choice for tests and for the
+// benchmark that shows what the wider paths bring. Clang builds (the fuzz
+// targets) keep to the baseline: the wide paths use GCC's target pragmas.
 //
 // Every store writes exactly the bytes asked for: nothing past the count
 // the codec returns is touched.
@@ -30,7 +32,8 @@
 #pragma GCC target("sse2")
 #define VELT_RLE_SSE2 1
 #endif
-#if defined(VELT_RLE_SSE2) && defined(__x86_64__) && defined(__GNUC__) && defined(__has_include)
+#if defined(VELT_RLE_SSE2) && defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && \
+    defined(__has_include)
 #if __has_include(<sys/platform/x86.h>)
 #define VELT_RLE_WIDE 1
 #endif
@@ -122,8 +125,9 @@ inline std::size_t CopyLiterals(const Byte* s, Byte* d, std::size_t limit, std::
 
 // ---------------------------------------------------------------------------
 // Vector operations per instruction set. A Mask has one flag per byte of a
-// block; First gives the position of the lowest flagged byte (or the block
-// width when none is flagged... callers test Any first).
+// block; First gives the position of the first flagged byte (callers make
+// sure one is flagged). Special flags the bytes that are 0xAB or begin four
+// equal bytes, for the first S positions of the block.
 
 #if defined(VELT_RLE_SSE2)
 

@@ -1,8 +1,9 @@
 // Run-length codec: the documented stream examples, every capacity rule, and
 // a random comparison with the byte-at-a-time reference codec.
 //
-// VELT_CODEC_ITERATIONS scales the random comparison (default 4000 rounds, a
-// second or two); a long run uses e.g. VELT_CODEC_ITERATIONS=1000000.
+// VELT_CODEC_ITERATIONS scales the random comparison (default 1500 rounds of
+// each kind, well under a second in a release build); a long run:
+//   VELT_CODEC_ITERATIONS=300000 build/release/bin/codec_test   (~20 minutes)
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -237,7 +238,7 @@ TEST(CodecEncode, NoInputOrNoRoomWritesNothing) {
 int Iterations() {
   const char* v = std::getenv("VELT_CODEC_ITERATIONS");
   if (v != nullptr && *v != '\0') return std::max(1, std::atoi(v));
-  return 4000;
+  return 1500;
 }
 
 void ExpectEncodeAgrees(const Bytes& in, int32_t capacity) {
@@ -325,7 +326,7 @@ Bytes RandomInput(std::mt19937& rng) {
 // Streams the encoder never writes: any counts (0 to 255, 1 to 3 included),
 // escapes of escapes in a row, and cuts at any point.
 Bytes RandomStream(std::mt19937& rng) {
-  const std::size_t tokens = rng() % 400;
+  const std::size_t tokens = rng() % 200;
   Bytes s;
   for (std::size_t t = 0; t < tokens; ++t) {
     switch (rng() % 4) {
@@ -362,7 +363,7 @@ TEST(CodecRandom, AgreesWithReferenceOnAnyStream) {
   const int rounds = Iterations();
   for (int r = 0; r < rounds; ++r) {
     const Bytes s = RandomStream(rng);
-    const int32_t needed = OracleDecode(s, 400 * 255 + 1).result;  // whole expansion
+    const int32_t needed = OracleDecode(s, 200 * 255 + 1).result;  // whole expansion
     for (int32_t cap : {needed - 1, needed, needed + 1, 1 + static_cast<int32_t>(rng() % 1000)}) {
       if (cap > 0) ExpectDecodeAgrees(s, cap);
     }
@@ -379,7 +380,7 @@ TEST(CodecRandom, RunsAtEveryBlockOffset) {
   for (const unsigned char fill : fills) {
     for (const std::size_t run : lengths) {
       for (std::size_t offset = 0; offset < 64; ++offset) {
-        for (const std::size_t after : {std::size_t{0}, std::size_t{1}, std::size_t{3}, std::size_t{40}}) {
+        for (const std::size_t after : {std::size_t{0}, std::size_t{3}, std::size_t{40}}) {
           Bytes in;
           for (std::size_t k = 0; k < offset; ++k) in.push_back(static_cast<unsigned char>('a' + k % 26));
           in.insert(in.end(), run, fill);
