@@ -64,6 +64,8 @@ ExitContext* Init(ExitParms* parms) {
   ctx->LocalByteOrder = DetectByteOrder();
   WriteLog(kLogTrace, ctx, "Init: local_byte order %d\n", static_cast<int>(ctx->LocalByteOrder));
   ctx->Pid = CurrentProcessId();
+  OpenProcessWatch(&ctx->Watch);
+  ArmProcessWatch(&ctx->Watch);
   return ctx;
 }
 
@@ -71,6 +73,7 @@ void ReleaseContext(ExitParms* parms, ExitContext* ctx) {
   if (ctx == nullptr) return;
   if (ctx->LogStream != nullptr) std::fclose(ctx->LogStream);
   if (ctx->StatsStream != nullptr) std::fclose(ctx->StatsStream);
+  CloseProcessWatch(&ctx->Watch);
   VeltFree(ctx);
   std::memset(parms->ExitUserArea, 0, sizeof(void*));
 }

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "exit_iface.h"
+#include "platform.h"
 
 namespace velt {
 
@@ -38,6 +39,7 @@ struct ExitContext {
   int16_t Statistics;
   uint16_t HdrTblSize;
   uint16_t LocalByteOrder;
+  ProcessWatch Watch;  // spares a system call per call while Pid cannot have changed
 };
 
 // Byte-order codes of the segment header's byte-order byte.

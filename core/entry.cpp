@@ -31,7 +31,9 @@ const char* NameOf(const char* const (&table)[N], int32_t code) {
 }
 
 void FollowProcess(ExitContext* ctx) {
+  if (SameProcessSurely(ctx->Watch)) return;
   const int32_t pid = CurrentProcessId();
+  ArmProcessWatch(&ctx->Watch);
   if (pid == ctx->Pid) return;
   if (ctx->LogStream != nullptr) ctx->LogStream = std::freopen(ctx->LogFile, "a+", ctx->LogStream);
   ctx->Pid = pid;

@@ -11,6 +11,7 @@
 #endif
 #include <windows.h>
 #else
+#include <sys/mman.h>
 #include <unistd.h>
 #endif
 
@@ -28,6 +29,30 @@ int32_t CurrentProcessId() {
 #else
   return static_cast<int32_t>(getpid());
 #endif
+}
+
+void OpenProcessWatch(ProcessWatch* watch) {
+  watch->page = nullptr;
+#if defined(__linux__) && defined(MADV_WIPEONFORK)
+  const long page_size = sysconf(_SC_PAGESIZE);
+  if (page_size <= 0) return;
+  void* page = mmap(nullptr, static_cast<size_t>(page_size), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (page == MAP_FAILED) return;
+  if (madvise(page, static_cast<size_t>(page_size), MADV_WIPEONFORK) != 0) {
+    munmap(page, static_cast<size_t>(page_size));
+    return;
+  }
+  watch->page = static_cast<volatile unsigned char*>(page);
+#endif
+}
+
+void CloseProcessWatch(ProcessWatch* watch) {
+#if defined(__linux__) && defined(MADV_WIPEONFORK)
+  if (watch->page != nullptr) {
+    munmap(const_cast<unsigned char*>(watch->page), static_cast<size_t>(sysconf(_SC_PAGESIZE)));
+  }
+#endif
+  watch->page = nullptr;
 }
 
 TimeOfDay LocalTimeOfDay() {

@@ -50,6 +50,22 @@ const char* ConfigFilePath();
 // Current process id.
 int32_t CurrentProcessId();
 
+// Tells cheaply whether the calling process may differ from the one that
+// last armed the watch. On Linux a page the kernel wipes in a child after
+// fork carries the answer, so a call in the same process needs no system
+// call; elsewhere (or when the page cannot be had) the answer is always
+// "maybe", and the caller compares process ids.
+struct ProcessWatch {
+  volatile unsigned char* page;  // null: no watch
+};
+void OpenProcessWatch(ProcessWatch* watch);
+void CloseProcessWatch(ProcessWatch* watch);
+// True only when no fork can have happened since the watch was last armed.
+inline bool SameProcessSurely(const ProcessWatch& watch) { return watch.page != nullptr && watch.page[0] == 1; }
+inline void ArmProcessWatch(ProcessWatch* watch) {
+  if (watch->page != nullptr) watch->page[0] = 1;
+}
+
 // Hour, minute and second of the local time now.
 struct TimeOfDay {
   int hour;

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <string>
 
 #include "exit_support.h"
@@ -72,6 +74,32 @@ TEST(ExitEntry, LifeOfAnInstance) {
   for (const auto& line : log) readings += line == "4] RCVR :ReadCfg: Log level  = 5" ? 1 : 0;
   EXPECT_EQ(readings, 2);
   EXPECT_EQ(f.Stats(), "") << "a receive exit keeps no statistics";
+}
+
+TEST(ExitEntry, FollowsTheInstanceIntoAForkedProcess) {
+  ExitFixture f("LogLevel = 4");
+  agent::ChannelEnd end;
+  agent::SetUpEnd(&end, SendLibrary().entry, EndWith(4096));
+  ASSERT_EQ(agent::StartEnd(&end), MQXCC_OK);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    agent::CallEnd(&end, MQXR_MSG);
+    agent::CallEnd(&end, MQXR_RETRY);
+    _exit(0);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  agent::CallEnd(&end, MQXR_MSG);
+  agent::StopEnd(&end);
+  char child_pid[16], own_pid[16];
+  std::snprintf(child_pid, sizeof child_pid, "%04d", static_cast<int>(child));
+  std::snprintf(own_pid, sizeof own_pid, "%04d", static_cast<int>(getpid()));
+  const std::string trace = "4] SDR :velt_exit: [";
+  const std::string tail = "] TO.QM2              : Reason ";
+  EXPECT_TRUE(f.Logged(trace + child_pid + tail + "MQXR_MSG, Ids SEND_EXIT"));
+  EXPECT_TRUE(f.Logged(trace + child_pid + tail + "MQXR_RETRY, Ids SEND_EXIT"));
+  EXPECT_TRUE(f.Logged(trace + own_pid + tail + "MQXR_MSG, Ids SEND_EXIT"));
 }
 
 TEST(ExitEntry, CompressionZeroPassesEverythingAndCountsNothing) {
