@@ -22,13 +22,7 @@ namespace word {
 
 #if defined(VELT_RLE_WIDE)
 #pragma GCC push_options
-#pragma GCC target("avx2,bmi,bmi2,lzcnt,popcnt")
-namespace avx2 {
-#include "codec_kernels.h"
-}  // namespace avx2
-#pragma GCC pop_options
-#pragma GCC push_options
-#pragma GCC target("avx512f,avx512bw,avx2,bmi,bmi2,lzcnt,popcnt")
+#pragma GCC target("avx512f,avx512bw,bmi,bmi2,lzcnt,popcnt")
 namespace avx512 {
 #include "codec_kernels.h"
 }  // namespace avx512
@@ -49,17 +43,8 @@ int32_t DecodeRLEChecked(const unsigned char* src, unsigned char* dst, int32_t l
   const auto n = static_cast<std::size_t>(length);
   const auto cap = static_cast<std::size_t>(capacity);
 #if defined(VELT_RLE_WIDE)
-  // Wide vectors only where a few blocks of them fit.
-  if (n >= 256 && cap >= 256) {
-    switch (rle::WideLevel()) {
-      case 2:
-        return rle::avx512::Decode(src, dst, n, cap, out);
-      case 1:
-        return rle::avx2::Decode(src, dst, n, cap, out);
-      default:
-        break;
-    }
-  }
+  // The wide path only where a few of its blocks fit.
+  if (n >= 256 && cap >= 256 && rle::UseAvx512()) return rle::avx512::Decode(src, dst, n, cap, out);
 #endif
 #if defined(VELT_RLE_SSE2)
   return rle::sse2::Decode(src, dst, n, cap, out);

@@ -5,7 +5,7 @@
 // each kind, well under a second in a release build). A long run, some
 // millions of encodings and decodings in a few minutes:
 //   VELT_CODEC_ITERATIONS=1000000 build/release/bin/codec_test --gtest_filter='CodecRandom.*'
-// (likewise codec_sse2_test, codec_avx2_test and codec_portable_test).
+// (likewise codec_sse2_test and codec_portable_test).
 #include <gtest/gtest.h>
 
 #include <algorithm>
