@@ -54,8 +54,13 @@ int32_t StartEnd(ChannelEnd* end) {
 
 Delivery TransmitOnEnd(ChannelEnd* end, const unsigned char* segment, int32_t length) {
   Delivery delivery;
+  if (end->closed) {
+    // A closed channel delivers nothing and calls the exit no more.
+    delivery.response = MQXCC_CLOSE_CHANNEL;
+    return delivery;
+  }
   const auto copy = static_cast<std::size_t>(std::clamp<int32_t>(length, 0, static_cast<int32_t>(end->buffer.size())));
-  std::memcpy(end->buffer.data(), segment, copy);
+  if (copy > 0) std::memcpy(end->buffer.data(), segment, copy);
   int32_t data_length = static_cast<int32_t>(copy);
   if (end->suppressed) {
     delivery.data = end->buffer.data();

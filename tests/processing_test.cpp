@@ -265,6 +265,7 @@ Bytes Marked(uint8_t type, uint8_t flags, uint8_t mark, const Bytes& stream, int
 }
 
 void ExpectRefused(Receiver& r, const Bytes& segment, const std::string& line) {
+  r.end.closed = false;  // keep feeding the same instance after a refusal
   const agent::Delivery d = r.Take(segment);
   EXPECT_EQ(d.response, MQXCC_CLOSE_CHANNEL) << line;
   EXPECT_EQ(d.response2, MQXR2_USE_AGENT_BUFFER) << line;

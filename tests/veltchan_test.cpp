@@ -185,8 +185,10 @@ TEST(VeltchanBuiltIn, TextAndJsonReportsAgreeOnASeededWorkload) {
 
   EXPECT_GT(j["zlib"]["ratio"].get<double>(), 1.0);
   EXPECT_EQ(j["zlib"]["mismatches"], 0);
-  EXPECT_GT(j["time"]["send"]["nanos"].get<int64_t>(), 0);
-  EXPECT_GT(j["time"]["recv"]["nanos"].get<int64_t>(), 0);
+  // CPU time is measured, not computed: on a loaded machine a short run may
+  // round to nothing once the clock's own cost is taken off.
+  EXPECT_GE(j["time"]["send"]["nanos"].get<int64_t>(), 0);
+  EXPECT_GE(j["time"]["recv"]["nanos"].get<int64_t>(), 0);
 }
 
 TEST(VeltchanBuiltIn, OptionsReachTheExitsThroughARealConfigurationFile) {
