@@ -8,27 +8,7 @@
 
 #define VELT_RLE_ENCODER 1
 
-namespace velt::rle {
-#if defined(VELT_RLE_SSE2)
-#define VELT_RLE_BLOCK_TOKENS 1
-namespace sse2 {
-#include "codec_kernels.h"
-}  // namespace sse2
-#else
-namespace word {
-#include "codec_kernels.h"
-}  // namespace word
-#endif
-
-#if defined(VELT_RLE_WIDE)
-#pragma GCC push_options
-#pragma GCC target("avx512f,avx512bw,bmi,bmi2,lzcnt,popcnt")
-namespace avx512 {
-#include "codec_kernels.h"
-}  // namespace avx512
-#pragma GCC pop_options
-#endif
-}  // namespace velt::rle
+#include "codec_instances.h"
 
 namespace velt {
 

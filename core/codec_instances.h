@@ -1,0 +1,32 @@
+// The token loops of codec_kernels.h, compiled once for every instruction
+// set this build can use. Included by exactly one translation unit per
+// direction, after it has defined VELT_RLE_ENCODER or VELT_RLE_DECODER, so
+// that the send library holds only the encoder and the receive library only
+// the decoder.
+#pragma once
+
+#if !defined(VELT_RLE_ENCODER) && !defined(VELT_RLE_DECODER)
+#error "define VELT_RLE_ENCODER or VELT_RLE_DECODER first"
+#endif
+
+namespace velt::rle {
+#if defined(VELT_RLE_SSE2)
+#define VELT_RLE_BLOCK_TOKENS 1
+namespace sse2 {
+#include "codec_kernels.h"
+}  // namespace sse2
+#else
+namespace word {
+#include "codec_kernels.h"
+}  // namespace word
+#endif
+
+#if defined(VELT_RLE_WIDE)
+#pragma GCC push_options
+#pragma GCC target("avx512f,avx512bw,bmi,bmi2,lzcnt,popcnt")
+namespace avx512 {
+#include "codec_kernels.h"
+}  // namespace avx512
+#pragma GCC pop_options
+#endif
+}  // namespace velt::rle
