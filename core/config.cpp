@@ -44,8 +44,11 @@ uint16_t LimitTableSize(uint32_t value) {
   return size;
 }
 
+// The token without its line end; a file written with CR LF line ends names
+// the same file as one written with LF.
 void CopyFileName(char (&field)[kFileNameCapacity], const char* token) {
   std::size_t length = std::strcspn(token, "\n");
+  if (length > 0 && token[length - 1] == '\r') --length;
   if (length >= kFileNameCapacity) length = kFileNameCapacity - 1;
   std::memcpy(field, token, length);
   field[length] = '\0';

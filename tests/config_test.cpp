@@ -131,6 +131,18 @@ TEST(Config, FileNamesAndOnceOnlyKeys) {
   ReleaseContext(&parms, ctx);
 }
 
+TEST(Config, FileNamesFromLinesEndingInCarriageReturn) {
+  ScratchDir dir;
+  UseConfig(dir.File("velt.cfg"), "LogLevel = 4\r\nLogFile = " + dir.File("crlf.log") + "\r\nStatsFile = s.dat\r");
+  ExitParms parms = ParmsWith("");
+  ExitContext* ctx = Init(&parms);
+  EXPECT_EQ(std::string(ctx->LogFile), dir.File("crlf.log"));
+  EXPECT_EQ(std::string(ctx->StatsFile), "s.dat");
+  EXPECT_EQ(ctx->LogLevel, 4);
+  ReleaseContext(&parms, ctx);
+  EXPECT_TRUE(FileExists(dir.File("crlf.log")));
+}
+
 TEST(Config, ConfiguredLogFileReceivesInitLines) {
   ScratchDir dir;
   UseConfig(dir.File("velt.cfg"), "LogLevel = 5\nLogFile = " + dir.File("chan.log") + "\n");
