@@ -12,7 +12,7 @@
 #include <cstring>
 #include <string>
 
-#include "alloc_seam.h"
+#include "alloc_channel.h"
 #include "channel_end.h"
 #include "segments.h"
 #include "sim_channel.h"
@@ -24,61 +24,13 @@ extern "C" void velt_exit(void*, void*, int32_t*, int32_t*, void*, int32_t*, voi
 namespace velt::test {
 namespace {
 
-const std::string kName = "TO.REMOTE" + std::string(11, ' ');
-
-struct Fixture {
-  ScratchDir dir;
-  std::string log;
-  Fixture() {
-    log = dir.File("velt.log");
-    UseConfig(dir.File("velt.cfg"), "LogLevel = 1\nLogFile = " + log + "\n");
-    ResetAllocations();
-  }
-  bool Logged(const std::string& line) const {
-    for (const std::string& l : LogLines(log))
-      if (l == line) return true;
-    return false;
-  }
+struct Fixture : AllocFixture {
+  Fixture() : AllocFixture() {}
 };
 
-agent::EndSettings Settings() {
-  agent::EndSettings s;
-  s.channel_name = "TO.REMOTE";
-  s.max_segment_length = 4096;
-  s.exit_data = "HDR=4";
-  return s;
-}
-
-bool UserAreaZero(const ExitParms& parms) {
-  static const unsigned char zero[kExitUserAreaLength] = {};
-  return std::memcmp(parms.ExitUserArea, zero, sizeof zero) == 0;
-}
-
-struct Outcome {
-  int sent = 0;
-  int delivered = 0;
-  int altered = 0;
-};
-Outcome Carry(agent::SimChannel* channel, int n, uint64_t seed) {
-  agent::WorkloadSettings settings;
-  settings.seed = seed;
-  settings.max_segment_length = 4096;
-  settings.max_payload = 9000;
-  agent::Workload workload;
-  agent::SetUpWorkload(&workload, settings);
-  Outcome outcome;
-  agent::Step step;
-  while (outcome.sent < n) {
-    agent::NextStep(&workload, &step);
-    for (const agent::Segment& s : step.segments) {
-      const agent::Hop hop = agent::Transmit(channel, s.data(), static_cast<int32_t>(s.size()));
-      outcome.delivered += hop.delivered ? 1 : 0;
-      outcome.altered += hop.delivered && !hop.intact ? 1 : 0;
-      ++outcome.sent;
-    }
-  }
-  return outcome;
-}
+using Outcome = Carried;
+const std::string& kName = kAllocChannelName;
+agent::EndSettings Settings() { return AllocChannelSettings(); }
 
 TEST(RecvAllocation, NoContextClosesTheChannel) {
   Fixture f;

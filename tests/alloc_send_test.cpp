@@ -9,7 +9,7 @@
 #include <cstring>
 #include <string>
 
-#include "alloc_seam.h"
+#include "alloc_channel.h"
 #include "sim_channel.h"
 #include "support.h"
 #include "workload.h"
@@ -19,66 +19,13 @@ extern "C" void velt_exit(void*, void*, int32_t*, int32_t*, void*, int32_t*, voi
 namespace velt::test {
 namespace {
 
-struct Fixture {
-  ScratchDir dir;
-  std::string log;
-  Fixture() {
-    log = dir.File("velt.log");
-    UseConfig(dir.File("velt.cfg"), "LogLevel = 1\nStatistics = 2\nLogFile = " + log +
-                                        "\nStatsFile = " + dir.File("velt.dat") + "\n");
-    ResetAllocations();
-  }
-  bool Logged(const std::string& line) const {
-    for (const std::string& l : LogLines(log))
-      if (l == line) return true;
-    return false;
-  }
+struct Fixture : AllocFixture {
+  Fixture() : AllocFixture("Statistics = 2\n") {}
 };
 
-agent::EndSettings Settings() {
-  agent::EndSettings s;
-  s.channel_name = "TO.REMOTE";
-  s.max_segment_length = 4096;
-  s.exit_data = "HDR=4";
-  return s;
-}
-
-// The channel name as "%s" prints it: all 20 characters.
-const std::string kName = "TO.REMOTE" + std::string(11, ' ');
-
-bool UserAreaZero(const ExitParms& parms) {
-  static const unsigned char zero[kExitUserAreaLength] = {};
-  return std::memcmp(parms.ExitUserArea, zero, sizeof zero) == 0;
-}
-
-// Carries a seeded stream of n segments; counts what arrived.
-struct Outcome {
-  int sent = 0;
-  int delivered = 0;
-  int altered = 0;
-  int compressed = 0;
-};
-Outcome Carry(agent::SimChannel* channel, int n, uint64_t seed) {
-  agent::WorkloadSettings settings;
-  settings.seed = seed;
-  settings.max_segment_length = 4096;
-  settings.max_payload = 9000;
-  agent::Workload workload;
-  agent::SetUpWorkload(&workload, settings);
-  Outcome outcome;
-  agent::Step step;
-  while (outcome.sent < n) {
-    agent::NextStep(&workload, &step);
-    for (const agent::Segment& s : step.segments) {
-      const agent::Hop hop = agent::Transmit(channel, s.data(), static_cast<int32_t>(s.size()));
-      outcome.delivered += hop.delivered ? 1 : 0;
-      outcome.altered += hop.delivered && !hop.intact ? 1 : 0;
-      outcome.compressed += hop.compressed ? 1 : 0;
-      ++outcome.sent;
-    }
-  }
-  return outcome;
-}
+using Outcome = Carried;
+const std::string& kName = kAllocChannelName;
+agent::EndSettings Settings() { return AllocChannelSettings(); }
 
 TEST(SendAllocation, NoContextSuppressesTheExitAndLeavesTheUserAreaAlone) {
   Fixture f;
