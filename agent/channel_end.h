@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "exit_iface.h"
+#include "velt/velt_exit.h"
 #include "exit_library.h"
 
 namespace velt::agent {

@@ -5,10 +5,11 @@
 #include <cstdint>
 #include <string>
 
+#include "velt/velt_exit.h"
+
 namespace velt::agent {
 
-using ExitFunction = void (*)(void* exit_parms, void* channel_def, int32_t* data_length, int32_t* agent_buffer_length,
-                              void* agent_buffer, int32_t* exit_buffer_length, void** exit_buffer_addr);
+using velt::ExitFunction;
 
 struct ExitLibrary {
   void* handle = nullptr;

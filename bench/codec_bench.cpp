@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "codec.h"
+#include "codec/codec.h"
 
 namespace {
 

@@ -25,7 +25,7 @@
 #include <string>
 #include <vector>
 
-#include "exit_iface.h"
+#include "velt/velt_exit.h"
 #include "exit_library.h"
 #include "sim_channel.h"
 #include "traffic.h"

@@ -12,7 +12,7 @@
 #include <memory>
 #include <vector>
 
-#include "codec.h"
+#include "codec/codec.h"
 #include "codec_oracle.h"
 #include "fuzz_input.h"
 

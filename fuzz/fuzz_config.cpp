@@ -18,12 +18,10 @@
 #include <string>
 #include <vector>
 
-#include "context.h"
-#include "exit_iface.h"
+#include "host/context.h"
+#include "send/send_exit.h"
+#include "velt/velt_exit.h"
 #include "fuzz_input.h"
-
-extern "C" void velt_exit(void* exit_parms, void* channel_def, int32_t* data_length, int32_t* agent_buffer_length,
-                          void* agent_buffer, int32_t* exit_buffer_length, void** exit_buffer_addr);
 
 namespace {
 
@@ -105,7 +103,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
 
   g_inside_exit = true;
   parms.ExitReason = velt::MQXR_INIT;
-  velt_exit(&parms, definition, &length, &agent_buffer_length, nullptr, &exit_buffer_length, &exit_buffer);
+  velt::SendExit(&parms, definition, &length, &agent_buffer_length, nullptr, &exit_buffer_length, &exit_buffer);
   const velt::ExitContext* ctx = velt::ContextOf(&parms);
   Require(ctx != nullptr);
   Require(ctx->Initialised == 1);
@@ -121,13 +119,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
       std::vector<unsigned char> segment = Segment(number == 1, number);
       length = static_cast<int32_t>(segment.size());
       parms.ExitReason = velt::MQXR_XMIT;
-      velt_exit(&parms, definition, &length, &agent_buffer_length, segment.data(), &exit_buffer_length,
+      velt::SendExit(&parms, definition, &length, &agent_buffer_length, segment.data(), &exit_buffer_length,
                 &exit_buffer);
       Require(parms.ExitResponse == velt::MQXCC_OK);
     }
   }
   parms.ExitReason = velt::MQXR_TERM;
-  velt_exit(&parms, definition, &length, &agent_buffer_length, nullptr, &exit_buffer_length, &exit_buffer);
+  velt::SendExit(&parms, definition, &length, &agent_buffer_length, nullptr, &exit_buffer_length, &exit_buffer);
   g_inside_exit = false;
   // A wrong exit id was refused and kept its context; the agent would call no
   // more, so the context is released here.

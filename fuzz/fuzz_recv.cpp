@@ -22,13 +22,11 @@
 #include <string>
 #include <vector>
 
-#include "codec.h"
-#include "exit_iface.h"
+#include "codec/codec.h"
+#include "recv/recv_exit.h"
+#include "velt/velt_exit.h"
 #include "fuzz_input.h"
-#include "segment.h"
-
-extern "C" void velt_exit(void* exit_parms, void* channel_def, int32_t* data_length, int32_t* agent_buffer_length,
-                          void* agent_buffer, int32_t* exit_buffer_length, void** exit_buffer_addr);
+#include "wire/segment.h"
 
 namespace {
 
@@ -49,7 +47,7 @@ struct Instance {
     parms.ExitReason = reason;
     parms.ExitResponse2 = velt::MQXR2_USE_AGENT_BUFFER;
     int32_t agent_buffer_length = max_segment;
-    velt_exit(&parms, definition, length, &agent_buffer_length, buffer, &exit_buffer_length, &exit_buffer);
+    velt::ReceiveExit(&parms, definition, length, &agent_buffer_length, buffer, &exit_buffer_length, &exit_buffer);
     return parms.ExitResponse;
   }
 };

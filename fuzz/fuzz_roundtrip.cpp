@@ -22,12 +22,12 @@
 #include <vector>
 
 #include "fuzz_input.h"
+#include "recv/recv_exit.h"
 #include "segments.h"
+#include "send/send_exit.h"
 #include "sim_channel.h"
 
 // The two sides, built from the library sources under their own names.
-extern "C" void vsend_exit(void*, void*, int32_t*, int32_t*, void*, int32_t*, void**);
-extern "C" void vrecv_exit(void*, void*, int32_t*, int32_t*, void*, int32_t*, void**);
 
 namespace {
 
@@ -108,7 +108,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   send.exit_data = exit_data;
   agent::EndSettings recv = send;
   recv.channel_type = 3;
-  Require(agent::OpenChannel(&run.channel, vsend_exit, vrecv_exit, send, recv));
+  Require(agent::OpenChannel(&run.channel, velt::SendExit, velt::ReceiveExit, send, recv));
 
   const uint8_t order = (shape & 4u) != 0 ? 1 : 2;
   agent::SetUpBuilder(&run.builder, order, run.max_segment, kWrapValues[(shape >> 3) % 8]);

@@ -19,8 +19,8 @@
 #include "fuzz_input.h"
 #include "payloads.h"
 #include "segments.h"
+#include "send/send_exit.h"
 
-extern "C" void vsend_exit(void*, void*, int32_t*, int32_t*, void*, int32_t*, void**);
 
 namespace {
 
@@ -79,7 +79,7 @@ StreamSeed MakeStream(uint64_t seed_value, unsigned hdr, unsigned comp, unsigned
   agent::EndSettings settings_send;
   settings_send.max_segment_length = max_segment;
   settings_send.exit_data = "COMP=" + std::to_string(comp) + " HDR=" + std::to_string(hdr);
-  agent::SetUpEnd(&end, vsend_exit, settings_send);
+  agent::SetUpEnd(&end, velt::SendExit, settings_send);
   agent::StartEnd(&end);
 
   // The same stream the roundtrip target builds from its records.

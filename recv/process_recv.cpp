@@ -3,12 +3,13 @@
 // step with the sending end, and refuses what cannot be restored exactly.
 #include <cstring>
 
-#include "channel.h"
-#include "codec.h"
-#include "log.h"
-#include "process.h"
-#include "segment.h"
-#include "xmit_job.h"
+#include "recv/process_recv.h"
+
+#include "channel/channel.h"
+#include "codec/codec.h"
+#include "exit/xmit_job.h"
+#include "host/log.h"
+#include "wire/segment.h"
 
 namespace velt {
 
@@ -16,26 +17,26 @@ namespace {
 
 using RecvJob = XmitJob;
 
-// What a step leaves for the call's answer.
+// What a step concludes, with the response code its trace line reports:
+// -6 for a broken sequence (the segment still goes on) and for a refused
+// segment, -5 when a plain segment passes without channel state.
 struct Outcome {
-  int32_t response;
-  bool unrestorable;  // neither buffer holds the plain segment
+  XmitOutcome xmit;
+  int32_t traced;
 };
-constexpr Outcome kPassed{MQXCC_OK, false};
-constexpr Outcome kSequenceBroken{MQXCC_CLOSE_CHANNEL, false};
-constexpr Outcome kRefused{MQXCC_CLOSE_CHANNEL, true};
+constexpr Outcome kPassed{kXmitPassed, MQXCC_OK};
+constexpr Outcome kRefused{kXmitRefused, MQXCC_CLOSE_CHANNEL};
+constexpr Outcome SequenceBroken(XmitOutcome xmit) { return {xmit, MQXCC_CLOSE_CHANNEL}; }
 
 // A plain message segment still moves the sequence state, as it did at the
 // sending end; the segment itself passes untouched.
 Outcome PassPlain(RecvJob& job) {
   WriteLog(kLogTrace, job.ctx, "ProcessXmitRecv: Uncompressed data: line (%d)\n", 2029);
-  job.parms->ExitResponse2 = MQXR2_USE_AGENT_BUFFER;
   if (job.type != kSegMessage) return kPassed;
-  const unsigned char* msh =
-      FindWhole(FindMSH, job.segment, *job.data_length, job.t + kMshSearchFrom, kMshLength);
+  const unsigned char* msh = FindWhole(FindMSH, job.segment, job.length, job.t + kMshSearchFrom, kMshLength);
   if (msh == nullptr || CheckMsgSequence(msh, job.cd, job.peer_order, job.ctx) != 0) return kPassed;
   WriteLog(kLogReject, job.ctx, "ProcessXmitRecv: message sequence out of synch... %s\n", job.channel);
-  return kSequenceBroken;
+  return SequenceBroken(kXmitPassed);
 }
 
 Outcome Restore(RecvJob& job) {
@@ -51,7 +52,7 @@ Outcome Restore(RecvJob& job) {
     WriteLog(kLogTrace, job.ctx, "ProcessXmitRecv: Data only is compressed\n");
   }
 
-  const int32_t length = *job.data_length;
+  const int32_t length = job.length;
   if (length <= h) {
     WriteLog(kLogReject, job.ctx,
              "ProcessXmitRecv: Compressed segment too short (data length = %ld, leading length = %ld)\n",
@@ -69,7 +70,7 @@ Outcome Restore(RecvJob& job) {
   RleDecodeInfo info{};
   const int32_t n = DecodeRLEChecked(job.segment + h, job.out + h, length - h, job.room - h, &info);
   WriteLog(kLogTrace, job.ctx, "ProcessXmitRecv: decoded length is %ld\n", static_cast<long>(n));
-  if (n >= job.room - h) {
+  if (!RleFits(n, job.room - h)) {
     WriteLog(kLogReject, job.ctx, "ProcessXmitRecv: Decode overflow (msg_length = %ld, buffer length = %ld)",
              static_cast<long>(n), static_cast<long>(job.room - h));
     return kRefused;
@@ -80,8 +81,6 @@ Outcome Restore(RecvJob& job) {
              static_cast<long>(info.consumed), static_cast<long>(length - h));
     return kRefused;
   }
-  job.parms->ExitResponse2 = MQXR2_USE_EXIT_BUFFER;
-  *job.data_length = h + n;
   const int32_t restored = h + n;
 
   if (header_form) {
@@ -110,18 +109,19 @@ Outcome Restore(RecvJob& job) {
     DumpBuffer(job.out, restored, job.ctx);
   }
   job.out[job.t + kTshMark] = 0;
-  if (job.type == kSegStatus) return kPassed;
+  const Outcome restored_whole{HandedOver(restored), MQXCC_OK};
+  if (job.type == kSegStatus) return restored_whole;
 
   const unsigned char* msh = FindWhole(FindMSH, job.out, restored, job.t + kMshSearchFrom, kMshLength);
   if (msh == nullptr) {
     WriteLog(kLogReject, job.ctx, "ProcessXmitRecv: failed to locate message header %s\n", job.channel);
-    return kSequenceBroken;
+    return SequenceBroken(restored_whole.xmit);
   }
   if (CheckMsgSequence(msh, job.cd, job.peer_order, job.ctx) == 0) {
     WriteLog(kLogReject, job.ctx, "ProcessXmitRecv: message sequence out of synch... %s\n", job.channel);
-    return kSequenceBroken;
+    return SequenceBroken(restored_whole.xmit);
   }
-  return kPassed;
+  return restored_whole;
 }
 
 // Without a descriptor or an exit buffer nothing can be restored: a marked
@@ -132,49 +132,42 @@ Outcome CannotRestore(const unsigned char* segment, int32_t length) {
   const unsigned char* tsh = FindSegmentHeader(segment, length, &t);
   const bool marked = tsh != nullptr && (tsh[kTshType] == kSegMessage || tsh[kTshType] == kSegStatus) &&
                       (tsh[kTshMark] & kMarkCompressed) != 0;
-  return marked ? kRefused : Outcome{MQXCC_SUPPRESS_EXIT, false};
+  return marked ? kRefused : Outcome{kXmitPassed, MQXCC_SUPPRESS_EXIT};
 }
 
-int32_t Finish(ExitParms* parms, ExitContext* ctx, Outcome outcome) {
-  WriteLog(kLogTrace, ctx, "ProcessXmitRecv: returning response = %ld\n", static_cast<long>(outcome.response));
-  parms->ExitResponse = outcome.response;
-  if (outcome.unrestorable) return kXmitUnrestorable;
-  return outcome.response == MQXCC_OK ? kXmitOk : kXmitFailed;
+XmitOutcome Finish(ExitContext* ctx, Outcome outcome) {
+  WriteLog(kLogTrace, ctx, "ProcessXmitRecv: returning response = %ld\n", static_cast<long>(outcome.traced));
+  return outcome.xmit;
 }
 
 }  // namespace
 
-int32_t ProcessXmitRecv(ExitParms* parms, ChannelDef* cd_def, int32_t* data_length, int32_t*,
-                        unsigned char* agent_buffer, int32_t* exit_buffer_length, unsigned char** exit_buffer_addr,
-                        ExitContext* ctx) {
+XmitOutcome ProcessXmitRecv(const XmitCall& call) {
+  ExitContext* ctx = call.ctx;
   WriteLog(kLogTrace, ctx, "ProcessXmitRecv: Original data..\n");
-  DumpBuffer(agent_buffer, *data_length, ctx);
-  const ChannelNameText channel = NameText(cd_def);
+  DumpBuffer(call.segment, call.length, ctx);
+  const ChannelNameText channel = NameText(call.cd_def);
   ChannelDescr* cd = ctx->Cd;
   if (cd == nullptr) {
     WriteLog(kLogFail, ctx, "ProcessXmitRecv: failed to lookup channel :%s:\n", channel.text);
-    return Finish(parms, ctx, CannotRestore(agent_buffer, *data_length));
+    return Finish(ctx, CannotRestore(call.segment, call.length));
   }
   WriteLog(kLogTrace, ctx, "ProcessXmitRecv: Allocating exit buffer (line %d)\n", 1904);
-  if (AcquireExitBuffer(parms, cd, exit_buffer_length, exit_buffer_addr) == nullptr) {
+  if (AcquireExitBuffer(call.parms, cd, call.exit_buffer_length, call.exit_buffer_addr) == nullptr) {
     WriteLog(kLogFail, ctx, "ProcessXmitRecv: failed to allocate exit buffer %s\n", channel.text);
-    return Finish(parms, ctx, CannotRestore(agent_buffer, *data_length));
+    return Finish(ctx, CannotRestore(call.segment, call.length));
   }
-  parms->ExitResponse2 = MQXR2_USE_AGENT_BUFFER;
   WriteLog(kLogTrace, ctx, "ProcessXmitRecv: Looking for TSH  (line %d)\n", 1929);
 
   int32_t t = 0;
-  const unsigned char* tsh = FindSegmentHeader(agent_buffer, *data_length, &t);
+  const unsigned char* tsh = FindSegmentHeader(call.segment, call.length, &t);
   if (tsh == nullptr) {
     WriteLog(kLogFail, ctx, "ProcessXmitRecv: failed to locate transmission header %s\n", channel.text);
-    return Finish(parms, ctx, kPassed);
+    return Finish(ctx, kPassed);
   }
   WriteLog(kLogTrace, ctx, "ProcessXmitRecv: found TSH\n");
 
-  RecvJob job = MakeXmitJob(parms, ctx, channel.text, agent_buffer, data_length, *exit_buffer_addr,
-                            exit_buffer_length, t);
-
-  const int32_t received_length = *data_length;
+  RecvJob job = MakeXmitJob(call, channel.text, t);
   Outcome outcome = kPassed;
   switch (job.type) {
     case kSegInitData:
@@ -195,13 +188,7 @@ int32_t ProcessXmitRecv(ExitParms* parms, ChannelDef* cd_def, int32_t* data_leng
     default:
       break;
   }
-  if (outcome.unrestorable) {
-    // The agent gets nothing to deliver: its buffer still holds the marked
-    // segment and the exit buffer a partial one; the channel closes.
-    parms->ExitResponse2 = MQXR2_USE_AGENT_BUFFER;
-    *data_length = received_length;
-  }
-  return Finish(parms, ctx, outcome);
+  return Finish(ctx, outcome);
 }
 
 }  // namespace velt

@@ -3,12 +3,14 @@
 // compressed when that makes them shorter.
 #include <cstring>
 
-#include "channel.h"
-#include "codec.h"
-#include "log.h"
-#include "process.h"
-#include "segment.h"
-#include "xmit_job.h"
+#include "send/process_send.h"
+
+#include "channel/channel.h"
+#include "codec/codec.h"
+#include "exit/xmit_job.h"
+#include "host/config.h"
+#include "host/log.h"
+#include "wire/segment.h"
 
 namespace velt {
 
@@ -16,16 +18,15 @@ namespace {
 
 using SendJob = XmitJob;
 
-void HandOver(SendJob& job, int32_t length, uint8_t mark) {
+XmitOutcome HandOver(SendJob& job, int32_t length, uint8_t mark) {
   job.out[job.t + kTshMark] = mark;
-  job.parms->ExitResponse2 = MQXR2_USE_EXIT_BUFFER;
-  *job.data_length = length;
+  return HandedOver(length);
 }
 
 // Header & data form: the header region becomes its difference from the
 // reference of index, and everything from t + 12 is run-length encoded.
-void CompressHeaderAndData(SendJob& job, uint16_t index) {
-  const int32_t length = *job.data_length;
+XmitOutcome CompressHeaderAndData(SendJob& job, uint16_t index) {
+  const int32_t length = job.length;
   unsigned char* region = job.segment + job.t + kTshRest;
   XorHeader(job.cd, region, 1, index);
 
@@ -39,29 +40,29 @@ void CompressHeaderAndData(SendJob& job, uint16_t index) {
   WriteLog(kLogTrace, job.ctx, "ProcessXmitSend: Encoded data  to %ld bytes\n", static_cast<long>(n));
   WriteLog(kLogTrace, job.ctx, "ProcessXmitSend: Encoded o/p length %ld bytes\n", static_cast<long>(start + n));
 
-  if (start + n > length || n >= capacity) {
+  if (!RleFits(n, capacity) || start + n > length) {
     WriteLog(kLogReject, job.ctx, "ProcessXmitSend: Compressed header (%ld) LARGER than original (%ld)\n",
              static_cast<long>(start + n), static_cast<long>(length));
     // The segment leaves plain, so the receiving end never sees this header:
     // the reference goes back to what it held, as it still does there.
     UndoXorHeader(job.cd, region, index);
-    job.parms->ExitResponse2 = MQXR2_USE_AGENT_BUFFER;
     job.segment[job.t + kTshMark] = 0;
-    return;
+    return kXmitPassed;
   }
   WriteLog(kLogTrace, job.ctx, "ProcessXmitSend: Encode len (%ld) , original = (%ld) \n", static_cast<long>(start + n),
            static_cast<long>(length));
-  HandOver(job, start + n, job.type == kSegMessage ? MarkForIndex(index) : kMarkCompressed);
+  const XmitOutcome outcome = HandOver(job, start + n, job.type == kSegMessage ? MarkForIndex(index) : kMarkCompressed);
   DumpBuffer(job.out, start + n, job.ctx);
+  return outcome;
 }
 
 // Data-only form: the TSH travels as it is and the rest is encoded.
-void CompressDataOnly(SendJob& job) {
-  const int32_t length = *job.data_length;
+XmitOutcome CompressDataOnly(SendJob& job) {
+  const int32_t length = job.length;
   const int32_t start = job.t + kTshLength;
   WriteLog(kLogTrace, job.ctx, "ProcessXmitSend: rl_offset = %ld *data_length = %ld\n", static_cast<long>(start),
            static_cast<long>(length));
-  if (start >= length) return;
+  if (start >= length) return kXmitPassed;
   std::memcpy(job.out, job.segment, static_cast<std::size_t>(start));
 
   WriteLog(kLogTrace, job.ctx, "ProcessXmitSend: Encoding data for %ld bytes\n", static_cast<long>(length - start));
@@ -69,15 +70,16 @@ void CompressDataOnly(SendJob& job) {
   const int32_t n = EncodeRLE(job.segment + start, job.out + start, length - start, capacity);
   WriteLog(kLogTrace, job.ctx, "ProcessXmitSend: Encoded data  to %ld bytes\n", static_cast<long>(n));
   // An encoder out of room reports more than it wrote; show only the buffer.
-  DumpBuffer(job.out, n < capacity ? start + n : job.room, job.ctx);
+  DumpBuffer(job.out, RleFits(n, capacity) ? start + n : job.room, job.ctx);
 
-  if (n < length - start && n < capacity) HandOver(job, start + n, kMarkCompressed);
+  if (RleFits(n, capacity) && n < length - start) return HandOver(job, start + n, kMarkCompressed);
+  return kXmitPassed;
 }
 
 // A segment the receiving end could not take back at full length, or too
 // short to hold the header region, leaves plain with no state change.
 bool FitsForCompression(SendJob& job, int32_t header_end) {
-  const int32_t length = *job.data_length;
+  const int32_t length = job.length;
   if (length >= job.room) {
     WriteLog(kLogDump, job.ctx, "ProcessXmitSend: full-length segment (%ld bytes) sent uncompressed\n",
              static_cast<long>(length));
@@ -91,31 +93,32 @@ bool FitsForCompression(SendJob& job, int32_t header_end) {
   return true;
 }
 
-void SendFirstSegment(SendJob& job) {
-  if (!FitsForCompression(job, job.t + kTshRest + kMessageHeaderRegion)) return;
-  const unsigned char* xqh = FindWhole(FindXQH, job.segment, *job.data_length, job.t + kXqhSearchFrom, kXqhReadLength);
+XmitOutcome SendFirstSegment(SendJob& job) {
+  if (!FitsForCompression(job, job.t + kTshRest + kMessageHeaderRegion)) return kXmitPassed;
+  const unsigned char* xqh = FindWhole(FindXQH, job.segment, job.length, job.t + kXqhSearchFrom, kXqhReadLength);
   if (xqh == nullptr) {
     WriteLog(kLogFail, job.ctx, "ProcessXmitSend: failed to locate transmission queue header %s\n", job.channel);
-    return;
+    return kXmitPassed;
   }
   WriteLog(kLogTrace, job.ctx, "ProcessXmitSend: found TXQ\n");
   const uint16_t index = FindCacheEntry(xqh, job.cd, job.ctx->HdrTblSize);
   WriteLog(kLogTrace, job.ctx, "ProcessXmitSend: using cache entry %d\n", static_cast<int>(index));
-  CompressHeaderAndData(job, index);
+  return CompressHeaderAndData(job, index);
 }
 
-// Returns the response: 0, or -6 for a broken message sequence.
-int32_t SendMessage(SendJob& job) {
+// A segment out of sequence is logged and leaves plain: the receiving end
+// checks the sequence of what it gets and says the same.
+XmitOutcome SendMessage(SendJob& job) {
   ExitContext* ctx = job.ctx;
   if (ctx->FirstMsg != 0) {
     ctx->FirstMsg = 0;
     WriteLog(kLogTrace, ctx, "ProcessXmitSend: first message\n");
-    return MQXCC_OK;
+    return kXmitPassed;
   }
-  const unsigned char* msh = FindWhole(FindMSH, job.segment, *job.data_length, job.t + kMshSearchFrom, kMshLength);
+  const unsigned char* msh = FindWhole(FindMSH, job.segment, job.length, job.t + kMshSearchFrom, kMshLength);
   if (msh == nullptr) {
     WriteLog(kLogFail, ctx, "ProcessXmitSend: failed to locate message header %s\n", job.channel);
-    return MQXCC_OK;
+    return kXmitPassed;
   }
   WriteLog(kLogTrace, ctx, "ProcessXmitSend: found MSH\n");
   WriteLog(kLogTrace, ctx, "Msg# %ld Total_length %ld,Seg# %ld, SegLen %ld\n",
@@ -123,73 +126,65 @@ int32_t SendMessage(SendJob& job) {
            static_cast<long>(LoadInt32(msh + kMshSegNum)), static_cast<long>(LoadInt32(msh + kMshSegLength)));
   if (CheckMsgSequence(msh, job.cd, job.peer_order, ctx) == 0) {
     WriteLog(kLogReject, ctx, "ProcessXmitSend: message sequence out of synch... %s\n", job.channel);
-    return MQXCC_CLOSE_CHANNEL;
+    return kXmitPassed;
   }
 
-  if ((job.flags & MQP_TCF_FIRST) != 0) {
-    SendFirstSegment(job);
-  } else if (ctx->Compression <= 1) {
+  if ((job.flags & MQP_TCF_FIRST) != 0) return SendFirstSegment(job);
+  if (FurtherSegmentsPlain(ctx->Compression)) {
     // The receiving end reads every further segment in data-only form, so a
     // further segment never goes out in header & data form.
-    if (FindXQH(job.segment, *job.data_length, job.t + kXqhSearchFrom) == nullptr)
+    if (FindXQH(job.segment, job.length, job.t + kXqhSearchFrom) == nullptr)
       WriteLog(kLogFail, ctx, "ProcessXmitSend: failed to locate transmission queue header %s\n", job.channel);
-  } else if (ctx->Compression == 3 && ctx->LastRatio < 1.15) {
+    return kXmitPassed;
+  }
+  if (FurtherSegmentsFollowRatio(ctx->Compression) && ctx->LastRatio < kPoorRatio) {
     WriteLog(kLogDump, ctx, "1st seg# compression LOW(%5.2f), compression disabled for rest of this message\n",
              ctx->LastRatio);
-  } else if (FitsForCompression(job, 0)) {
-    CompressDataOnly(job);
+    return kXmitPassed;
   }
-  return MQXCC_OK;
+  return FitsForCompression(job, 0) ? CompressDataOnly(job) : kXmitPassed;
 }
 
-void SendStatus(SendJob& job) {
+XmitOutcome SendStatus(SendJob& job) {
   if ((job.flags & (MQP_TCF_ERROR | MQP_TCF_CLOSE_CHANNEL)) != 0) {
     WriteLog(kLogTrace, job.ctx, "MQP_TCF_ERROR | MQP_TCF_CLOSE_CHANNEL\n");
-    return;
+    return kXmitPassed;
   }
-  if (FitsForCompression(job, job.t + kTshLength)) CompressHeaderAndData(job, kStatusImageIndex);
-}
-
-int32_t Finish(ExitParms* parms, int32_t response) {
-  parms->ExitResponse = response;
-  return response == MQXCC_OK ? kXmitOk : kXmitFailed;
+  return FitsForCompression(job, job.t + kTshLength) ? CompressHeaderAndData(job, kStatusImageIndex) : kXmitPassed;
 }
 
 }  // namespace
 
-int32_t ProcessXmitSend(ExitParms* parms, ChannelDef* cd_def, int32_t* data_length, int32_t*,
-                        unsigned char* agent_buffer, int32_t* exit_buffer_length, unsigned char** exit_buffer_addr,
-                        ExitContext* ctx) {
-  DumpBuffer(agent_buffer, *data_length, ctx);
-  const ChannelNameText channel = NameText(cd_def);
+XmitOutcome ProcessXmitSend(const XmitCall& call) {
+  ExitContext* ctx = call.ctx;
+  ExitParms* parms = call.parms;
+  DumpBuffer(call.segment, call.length, ctx);
+  const ChannelNameText channel = NameText(call.cd_def);
   ChannelDescr* cd = ctx->Cd;
   if (cd == nullptr) {
     WriteLog(kLogFail, ctx, "ProcessXmitSend: failed to lookup channel :%s:\n", channel.text);
-    return Finish(parms, MQXCC_SUPPRESS_EXIT);
+    return kXmitPassed;
   }
+  unsigned char** exit_buffer_addr = call.exit_buffer_addr;
   if (*exit_buffer_addr == nullptr) {
     WriteLog(kLogCall, ctx, "ProcessXmitSend: Allocating o/p buffer  ,for %ld bytes\n",
              static_cast<long>(parms->MaxSegmentLength));
-    if (AcquireExitBuffer(parms, cd, exit_buffer_length, exit_buffer_addr) == nullptr) {
+    if (AcquireExitBuffer(parms, cd, call.exit_buffer_length, exit_buffer_addr) == nullptr) {
       WriteLog(kLogFail, ctx, "ProcessXmitSend: failed to allocate exit buffer %s ,for %ld bytes\n", channel.text,
                static_cast<long>(parms->MaxSegmentLength));
-      return Finish(parms, MQXCC_SUPPRESS_EXIT);
+      return kXmitPassed;
     }
   }
-  parms->ExitResponse2 = MQXR2_USE_AGENT_BUFFER;
 
   int32_t t = 0;
-  const unsigned char* tsh = FindSegmentHeader(agent_buffer, *data_length, &t);
+  const unsigned char* tsh = FindSegmentHeader(call.segment, call.length, &t);
   if (tsh == nullptr) {
     WriteLog(kLogFail, ctx, "ProcessXmitSend: failed to locate transmission header %s\n", channel.text);
-    return Finish(parms, MQXCC_SUPPRESS_EXIT);
+    return kXmitPassed;
   }
   WriteLog(kLogTrace, ctx, "ProcessXmitSend: found TSH\n");
 
-  SendJob job = MakeXmitJob(parms, ctx, channel.text, agent_buffer, data_length, *exit_buffer_addr,
-                            exit_buffer_length, t);
-
-  int32_t response = MQXCC_OK;
+  SendJob job = MakeXmitJob(call, channel.text, t);
   switch (job.type) {
     case kSegInitData:
       if (!TakeWrapValue(job))
@@ -201,15 +196,13 @@ int32_t ProcessXmitSend(ExitParms* parms, ChannelDef* cd_def, int32_t* data_leng
       cd->LastMsgNum = 0;
       break;
     case kSegMessage:
-      response = SendMessage(job);
-      break;
+      return SendMessage(job);
     case kSegStatus:
-      SendStatus(job);
-      break;
+      return SendStatus(job);
     default:
       break;
   }
-  return Finish(parms, response);
+  return kXmitPassed;
 }
 
 }  // namespace velt

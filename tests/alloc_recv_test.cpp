@@ -13,13 +13,13 @@
 #include <string>
 
 #include "alloc_channel.h"
+#include "recv/recv_exit.h"
 #include "channel_end.h"
 #include "segments.h"
 #include "sim_channel.h"
 #include "support.h"
 #include "workload.h"
 
-extern "C" void velt_exit(void*, void*, int32_t*, int32_t*, void*, int32_t*, void**);
 
 namespace velt::test {
 namespace {
@@ -36,7 +36,7 @@ TEST(RecvAllocation, NoContextClosesTheChannel) {
   Fixture f;
   agent::SimChannel channel;
   FailAllocation(1);
-  EXPECT_FALSE(agent::OpenChannel(&channel, SendLibrary().entry, velt_exit, Settings(), Settings()));
+  EXPECT_FALSE(agent::OpenChannel(&channel, SendLibrary().entry, ReceiveExit, Settings(), Settings()));
   EXPECT_EQ(channel.recv.parms.ExitResponse, MQXCC_CLOSE_CHANNEL);
   EXPECT_TRUE(UserAreaZero(channel.recv.parms));
   agent::CloseChannel(&channel);
@@ -53,7 +53,7 @@ TEST(RecvAllocation, DescriptorFailuresNameTheirSiteAndCloseTheChannel) {
     Fixture f;
     agent::SimChannel channel;
     FailAllocation(site.call);
-    EXPECT_FALSE(agent::OpenChannel(&channel, SendLibrary().entry, velt_exit, Settings(), Settings()));
+    EXPECT_FALSE(agent::OpenChannel(&channel, SendLibrary().entry, ReceiveExit, Settings(), Settings()));
     EXPECT_EQ(channel.recv.parms.ExitResponse, MQXCC_CLOSE_CHANNEL);
     EXPECT_TRUE(f.Logged("0] RCVR :NewChannelDescr: _getMem failed: line" + std::to_string(site.line) + " "));
     EXPECT_TRUE(f.Logged("1] RCVR :velt_exit: failed to allocate channel descriptor for " + kName));
@@ -93,7 +93,7 @@ TEST(RecvAllocation, NoExitBufferPassesAPlainSegmentAndRefusesAMarkedOne) {
 
   // Plain: the agent's own buffer holds it as built.
   agent::ChannelEnd plain;
-  agent::SetUpEnd(&plain, velt_exit, settings);
+  agent::SetUpEnd(&plain, ReceiveExit, settings);
   ASSERT_EQ(agent::StartEnd(&plain), MQXCC_OK);
   FailAllocation(1);
   agent::Delivery d = agent::TransmitOnEnd(&plain, wire[1].data(), static_cast<int32_t>(wire[1].size()));
@@ -105,7 +105,7 @@ TEST(RecvAllocation, NoExitBufferPassesAPlainSegmentAndRefusesAMarkedOne) {
   // Marked: there is nowhere to restore it, and the agent must not take it
   // as it is.
   agent::ChannelEnd marked;
-  agent::SetUpEnd(&marked, velt_exit, settings);
+  agent::SetUpEnd(&marked, ReceiveExit, settings);
   ASSERT_EQ(agent::StartEnd(&marked), MQXCC_OK);
   FailAllocation(1);
   d = agent::TransmitOnEnd(&marked, wire[2].data(), static_cast<int32_t>(wire[2].size()));
@@ -120,7 +120,7 @@ TEST(RecvAllocation, EveryAllocationFailingInTurn) {
   {
     Fixture f;
     agent::SimChannel channel;
-    ASSERT_TRUE(agent::OpenChannel(&channel, SendLibrary().entry, velt_exit, Settings(), Settings()));
+    ASSERT_TRUE(agent::OpenChannel(&channel, SendLibrary().entry, ReceiveExit, Settings(), Settings()));
     Carry(&channel, 50, 7);
     agent::CloseChannel(&channel);
     calls = AllocationCalls();
@@ -136,7 +136,7 @@ TEST(RecvAllocation, EveryAllocationFailingInTurn) {
       FailAllocation(k);
     }
     agent::SimChannel channel;
-    const bool open = agent::OpenChannel(&channel, SendLibrary().entry, velt_exit, Settings(), Settings());
+    const bool open = agent::OpenChannel(&channel, SendLibrary().entry, ReceiveExit, Settings(), Settings());
     // A channel that did not open carries nothing; one that did, everything.
     if (open) {
       const Outcome outcome = Carry(&channel, 50, 7);

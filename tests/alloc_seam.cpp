@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "alloc.h"
+#include "host/alloc.h"
 
 namespace velt {
 

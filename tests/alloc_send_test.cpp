@@ -10,11 +10,11 @@
 #include <string>
 
 #include "alloc_channel.h"
+#include "send/send_exit.h"
 #include "sim_channel.h"
 #include "support.h"
 #include "workload.h"
 
-extern "C" void velt_exit(void*, void*, int32_t*, int32_t*, void*, int32_t*, void**);
 
 namespace velt::test {
 namespace {
@@ -31,7 +31,7 @@ TEST(SendAllocation, NoContextSuppressesTheExitAndLeavesTheUserAreaAlone) {
   Fixture f;
   agent::SimChannel channel;
   FailAllocation(1);
-  EXPECT_FALSE(agent::OpenChannel(&channel, velt_exit, RecvLibrary().entry, Settings(), Settings()));
+  EXPECT_FALSE(agent::OpenChannel(&channel, SendExit, RecvLibrary().entry, Settings(), Settings()));
   EXPECT_EQ(channel.send.parms.ExitResponse, MQXCC_SUPPRESS_EXIT);
   EXPECT_TRUE(UserAreaZero(channel.send.parms));
   EXPECT_FALSE(FileExists(f.log)) << "without a context there is nothing to log with";
@@ -55,7 +55,7 @@ TEST(SendAllocation, DescriptorFailuresNameTheirSiteAndLeaveNothingBehind) {
     Fixture f;
     agent::SimChannel channel;
     FailAllocation(site.call);
-    EXPECT_FALSE(agent::OpenChannel(&channel, velt_exit, RecvLibrary().entry, Settings(), Settings()));
+    EXPECT_FALSE(agent::OpenChannel(&channel, SendExit, RecvLibrary().entry, Settings(), Settings()));
     EXPECT_EQ(channel.send.parms.ExitResponse, MQXCC_SUPPRESS_EXIT);
     EXPECT_TRUE(f.Logged("0] SDR :NewChannelDescr: _getMem failed: line" + std::to_string(site.line) + " "));
     EXPECT_TRUE(f.Logged("1] SDR :velt_exit: failed to allocate channel descriptor for " + kName));
@@ -75,7 +75,7 @@ TEST(SendAllocation, DescriptorFailuresNameTheirSiteAndLeaveNothingBehind) {
 TEST(SendAllocation, ExitBufferFailurePassesTheSegmentPlainAndTheNextOneRetries) {
   Fixture f;
   agent::SimChannel channel;
-  ASSERT_TRUE(agent::OpenChannel(&channel, velt_exit, RecvLibrary().entry, Settings(), Settings()));
+  ASSERT_TRUE(agent::OpenChannel(&channel, SendExit, RecvLibrary().entry, Settings(), Settings()));
   FailAllocation(1);
   const Outcome first = Carry(&channel, 1, 3);
   EXPECT_EQ(first.delivered, 1);
@@ -101,7 +101,7 @@ TEST(SendAllocation, EveryAllocationFailingInTurn) {
   {
     Fixture f;
     agent::SimChannel channel;
-    ASSERT_TRUE(agent::OpenChannel(&channel, velt_exit, RecvLibrary().entry, Settings(), Settings()));
+    ASSERT_TRUE(agent::OpenChannel(&channel, SendExit, RecvLibrary().entry, Settings(), Settings()));
     Carry(&channel, 50, 5);
     agent::CloseChannel(&channel);
     calls = AllocationCalls();
@@ -117,7 +117,7 @@ TEST(SendAllocation, EveryAllocationFailingInTurn) {
       FailAllocation(k);
     }
     agent::SimChannel channel;
-    agent::OpenChannel(&channel, velt_exit, RecvLibrary().entry, Settings(), Settings());
+    agent::OpenChannel(&channel, SendExit, RecvLibrary().entry, Settings(), Settings());
     const Outcome outcome = Carry(&channel, 50, 5);
     EXPECT_EQ(outcome.delivered, outcome.sent);
     EXPECT_EQ(outcome.altered, 0);

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "codec.h"
+#include "codec/codec.h"
 
 namespace velt::oracle {
 

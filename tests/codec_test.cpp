@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "codec.h"
+#include "codec/codec.h"
 #include "codec_oracle.h"
 
 namespace velt {

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <string>
 
-#include "config.h"
-#include "context.h"
+#include "host/config.h"
+#include "host/context.h"
 #include "support.h"
 
 namespace velt::test {
@@ -48,7 +48,7 @@ TEST_P(ConfigTable, SettingsAfterCreation) {
     setenv("VELT_EXIT_CFG", dir.File("missing.cfg").c_str(), 1);
   }
   ExitParms parms = ParmsWith(c.exit_data);
-  ExitContext* ctx = Init(&parms);
+  ExitContext* ctx = Init(&parms, "SDR");
   ASSERT_NE(ctx, nullptr);
   const Settings got = Read(ctx);
   EXPECT_EQ(got.compression, c.expected.compression);
@@ -103,7 +103,7 @@ TEST(Config, PiecesOfLongLinesCountAsLines) {
   std::string line = "#" + std::string(509, 'x') + "Statistics = 2\n";
   UseConfig(dir.File("velt.cfg"), line + std::string(600, 'y') + "\nLogLevel = -1\n");
   ExitParms parms = ParmsWith("");
-  ExitContext* ctx = Init(&parms);
+  ExitContext* ctx = Init(&parms, "SDR");
   EXPECT_EQ(ctx->Statistics, 2);
   EXPECT_EQ(ctx->LogLevel, -1);
   ReleaseContext(&parms, ctx);
@@ -113,7 +113,7 @@ TEST(Config, FileNamesAndOnceOnlyKeys) {
   ScratchDir dir;
   UseConfig(dir.File("velt.cfg"), "LogFile = " + dir.File("a.log") + "\nStatsFile = C:\\x.dat\nHdrTblSize = 8\n");
   ExitParms parms = ParmsWith("HDR=2");
-  ExitContext* ctx = Init(&parms);
+  ExitContext* ctx = Init(&parms, "SDR");
   EXPECT_EQ(std::string(ctx->LogFile), dir.File("a.log"));  // no newline kept
   EXPECT_EQ(std::string(ctx->StatsFile), "C");                // the colon separates
   EXPECT_EQ(ctx->HdrTblSize, 2);                              // exit data is read last
@@ -135,7 +135,7 @@ TEST(Config, FileNamesFromLinesEndingInCarriageReturn) {
   ScratchDir dir;
   UseConfig(dir.File("velt.cfg"), "LogLevel = 4\r\nLogFile = " + dir.File("crlf.log") + "\r\nStatsFile = s.dat\r");
   ExitParms parms = ParmsWith("");
-  ExitContext* ctx = Init(&parms);
+  ExitContext* ctx = Init(&parms, "SDR");
   EXPECT_EQ(std::string(ctx->LogFile), dir.File("crlf.log"));
   EXPECT_EQ(std::string(ctx->StatsFile), "s.dat");
   EXPECT_EQ(ctx->LogLevel, 4);
@@ -147,7 +147,7 @@ TEST(Config, ConfiguredLogFileReceivesInitLines) {
   ScratchDir dir;
   UseConfig(dir.File("velt.cfg"), "LogLevel = 5\nLogFile = " + dir.File("chan.log") + "\n");
   ExitParms parms = ParmsWith("");
-  ExitContext* ctx = Init(&parms);
+  ExitContext* ctx = Init(&parms, "SDR");
   const auto lines = LogLines(dir.File("chan.log"));
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[0], "4] SDR :ReadCfg: Log level  = 5");
@@ -157,7 +157,7 @@ TEST(Config, ConfiguredLogFileReceivesInitLines) {
   EXPECT_EQ(ctx->LastBefore, 1);
   EXPECT_EQ(ctx->LastAfter, 1);
   // A second call finds the same context and reads nothing.
-  EXPECT_EQ(Init(&parms), ctx);
+  EXPECT_EQ(Init(&parms, "SDR"), ctx);
   EXPECT_EQ(LogLines(dir.File("chan.log")).size(), 3u);
   ReleaseContext(&parms, ctx);
   void* anchor = &parms;

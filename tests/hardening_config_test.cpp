@@ -10,7 +10,7 @@
 #include <random>
 #include <string>
 
-#include "context.h"
+#include "host/context.h"
 #include "support.h"
 
 namespace velt::test {
@@ -26,7 +26,7 @@ struct Read {
     UseConfig(dir.File("velt.cfg"), file_text);
     std::memset(parms.ExitData, ' ', sizeof parms.ExitData);
     std::memcpy(parms.ExitData, exit_data, std::strlen(exit_data));
-    ctx = Init(&parms);
+    ctx = Init(&parms, "SDR");
   }
   ~Read() { ReleaseContext(&parms, ctx); }
 };

@@ -5,9 +5,9 @@
 #include <cstring>
 #include <string>
 
-#include "context.h"
-#include "log.h"
-#include "stats.h"
+#include "host/context.h"
+#include "host/log.h"
+#include "host/stats.h"
 #include "support.h"
 
 namespace velt::test {
@@ -23,7 +23,7 @@ struct Fixture {
     UseConfig(dir.File("velt.cfg"), settings + "\nLogFile = " + dir.File("velt.log") + "\nStatsFile = " +
                                         dir.File("velt.dat") + "\n");
     std::memset(parms.ExitData, ' ', sizeof parms.ExitData);
-    ctx = Init(&parms);
+    ctx = Init(&parms, "SDR");
   }
   ~Fixture() { ReleaseContext(&parms, ctx); }
   std::string Log() const { return ReadFile(dir.File("velt.log")); }

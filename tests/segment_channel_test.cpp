@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "channel.h"
-#include "context.h"
-#include "segment.h"
+#include "channel/channel.h"
+#include "host/context.h"
+#include "wire/segment.h"
 #include "support.h"
 
 namespace velt::test {
@@ -98,8 +98,8 @@ struct Channel {
                                         "\nHdrTblSize = " + std::to_string(table_size) + "\n");
     std::memset(parms.ExitData, ' ', sizeof parms.ExitData);
     std::memcpy(def.ChannelName, "TO.QM2              ", 20);
-    ctx = Init(&parms);
-    cd = NewChannelDescr(&def, ctx);
+    ctx = Init(&parms, "SDR");
+    cd = NewChannelDescr(&def, ctx, true);
   }
   ~Channel() {
     FreeChannelDescr(cd);

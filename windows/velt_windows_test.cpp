@@ -28,7 +28,7 @@
 #include <vector>
 
 #include "channel_end.h"
-#include "exit_iface.h"
+#include "velt/velt_exit.h"
 #include "exit_library.h"
 #include "payloads.h"
 #include "segments.h"

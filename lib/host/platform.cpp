@@ -1,0 +1,70 @@
+#include "host/platform.h"
+
+#include <cstdlib>
+#include <ctime>
+
+#if defined(_WIN32)
+// The process id comes from the system itself, not from the C runtime.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#else
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
+
+namespace velt {
+
+const char* ConfigFilePath() {
+  const char* named = std::getenv("VELT_EXIT_CFG");
+  if (named != nullptr && named[0] != '\0') return named;
+  return kDefaultCfgFile;
+}
+
+int32_t CurrentProcessId() {
+#if defined(_WIN32)
+  return static_cast<int32_t>(GetCurrentProcessId());
+#else
+  return static_cast<int32_t>(getpid());
+#endif
+}
+
+void OpenProcessWatch(ProcessWatch* watch) {
+  watch->page = nullptr;
+#if defined(__linux__) && defined(MADV_WIPEONFORK)
+  const long page_size = sysconf(_SC_PAGESIZE);
+  if (page_size <= 0) return;
+  void* page = mmap(nullptr, static_cast<size_t>(page_size), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (page == MAP_FAILED) return;
+  if (madvise(page, static_cast<size_t>(page_size), MADV_WIPEONFORK) != 0) {
+    munmap(page, static_cast<size_t>(page_size));
+    return;
+  }
+  watch->page = static_cast<volatile unsigned char*>(page);
+#endif
+}
+
+void CloseProcessWatch(ProcessWatch* watch) {
+#if defined(__linux__) && defined(MADV_WIPEONFORK)
+  if (watch->page != nullptr) {
+    munmap(const_cast<unsigned char*>(watch->page), static_cast<size_t>(sysconf(_SC_PAGESIZE)));
+  }
+#endif
+  watch->page = nullptr;
+}
+
+TimeOfDay LocalTimeOfDay() {
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+#if defined(_WIN32)
+  localtime_s(&local, &now);
+#else
+  localtime_r(&now, &local);
+#endif
+  return TimeOfDay{local.tm_hour, local.tm_min, local.tm_sec};
+}
+
+int64_t CalendarSeconds() { return static_cast<int64_t>(std::time(nullptr)); }
+
+}  // namespace velt

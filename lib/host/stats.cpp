@@ -1,0 +1,61 @@
+#include "host/stats.h"
+
+#include <cstdio>
+
+#include "host/context.h"
+
+namespace velt {
+
+static bool OpenStats(ExitContext* ctx) {
+  if (ctx->StatsStream == nullptr) ctx->StatsStream = std::fopen(ctx->StatsFile, "a+");
+  return ctx->StatsStream != nullptr;
+}
+
+void UpdateStats(int32_t before, int32_t after, ExitContext* ctx) {
+  ++ctx->TotalSegs;
+  ctx->LastBefore = before;
+  ctx->LastAfter = after;
+  // An empty or negative result has no finite ratio: count it as sent plain.
+  if (after > 0 && after < before) {
+    ++ctx->CompressedSegs;
+    ctx->LastRatio = static_cast<double>(before) / static_cast<double>(after);
+    ctx->SumRatios += ctx->LastRatio;
+    ctx->MeanRatio = ctx->SumRatios / static_cast<double>(ctx->CompressedSegs);
+  } else {
+    ctx->LastRatio = 1.0;
+  }
+}
+
+void WriteStats(ExitContext* ctx) {
+  if (ctx->Statistics != 2) return;
+  if (!OpenStats(ctx)) return;
+  if (ctx->MeanRatio > 0.0) {
+    std::fprintf(ctx->StatsStream, "% 5.5ld % 5.5ld  B=% 5.5ld A=% 5.5ld Ratio =%7.4f (Mean =%7.4f) \n",
+                 static_cast<long>(ctx->TotalSegs), static_cast<long>(ctx->CompressedSegs),
+                 static_cast<long>(ctx->LastBefore), static_cast<long>(ctx->LastAfter), ctx->LastRatio,
+                 ctx->MeanRatio);
+  } else {
+    std::fprintf(ctx->StatsStream, "% 5.5ld % 5.5ld  B=% 5.5ld A=% 5.5ld Ratio =%7.4f (Mean = N/A) \n",
+                 static_cast<long>(ctx->TotalSegs), static_cast<long>(ctx->CompressedSegs),
+                 static_cast<long>(ctx->LastBefore), static_cast<long>(ctx->LastAfter), ctx->LastRatio);
+  }
+  std::fflush(ctx->StatsStream);
+}
+
+void WriteStatsSummary(ExitContext* ctx) {
+  if (ctx->Statistics == 0 || ctx->TotalSegs == 0) return;
+  if (!OpenStats(ctx)) return;
+  std::fprintf(ctx->StatsStream, "Total msgs % 5.5ld of which  %5.5ld were compressed\n",
+               static_cast<long>(ctx->TotalSegs), static_cast<long>(ctx->CompressedSegs));
+  if (ctx->CompressedSegs != 0) {
+    const double overall =
+        (static_cast<double>(ctx->TotalSegs - ctx->CompressedSegs) + ctx->SumRatios) / static_cast<double>(ctx->TotalSegs);
+    std::fprintf(ctx->StatsStream, "Mean compression ratio of compressed segs =  %7.4f\n", ctx->MeanRatio);
+    std::fprintf(ctx->StatsStream, "Overall compression ratio of all data     =  %7.4f\n", overall);
+  }
+  std::fflush(ctx->StatsStream);
+  std::fclose(ctx->StatsStream);
+  ctx->StatsStream = nullptr;
+}
+
+}  // namespace velt
