@@ -53,9 +53,23 @@ static std::size_t PickSize(Workload* w) {
   return std::uniform_int_distribution<std::size_t>(0, top)(w->rng);
 }
 
+// A payload that grows by half under the run-length encoding, more than the
+// header difference can save, and that still fits one segment.
+static void MakeIncompressible(Workload* w, std::vector<unsigned char>* payload) {
+  const int32_t room = w->builder.max_segment_length - kFirstSegmentHeader - 1;
+  const std::size_t top = static_cast<std::size_t>(std::clamp(room, 0, 4000));
+  const std::size_t size = std::uniform_int_distribution<std::size_t>(std::min<std::size_t>(1200, top), top)(w->rng);
+  payload->resize(size);
+  for (std::size_t i = 0; i < size; ++i) {
+    const auto b = static_cast<unsigned char>(w->rng() % 255);
+    payload->at(i) = i % 2 == 0 ? 0xAB : static_cast<unsigned char>(b == 0xAB ? 0xFF : b);
+  }
+}
+
 void NextStep(Workload* w, Step* step) {
   step->segments.clear();
   step->is_message = false;
+  step->incompressible = false;
   if (!w->started) {
     w->started = true;
     step->segments.push_back(BuildInitData(&w->builder));
@@ -75,6 +89,17 @@ void NextStep(Workload* w, Step* step) {
     std::vector<unsigned char> body;
     MakePayload(PayloadKind::Text, w->rng() % 200, &w->rng, w->settings.corpus, &body);
     step->segments.push_back(BuildStatus(&w->builder, kFlags[w->rng() % 5], body));
+    return;
+  }
+  if (roll < w->settings.resync_per_mille + w->settings.reset_per_mille + w->settings.status_per_mille +
+                 w->settings.incompressible_per_mille) {
+    std::vector<unsigned char> payload;
+    MakeIncompressible(w, &payload);
+    const std::size_t dest = w->rng() % w->builder.destinations.size();
+    step->kind = PayloadKind::Binary;
+    step->segments = BuildMessage(&w->builder, dest, payload);
+    step->is_message = true;
+    step->incompressible = true;
     return;
   }
   step->kind = PickKind(w);

@@ -23,6 +23,11 @@ struct WorkloadSettings {
   int status_per_mille = 30;          // chance of a status segment before a message
   int resync_per_mille = 2;           // chance of a resynchronisation
   int reset_per_mille = 1;            // chance of a reset
+  // Chance of a single-segment message whose payload no encoding shortens
+  // (every other byte the codec's escape byte): the send exit tries the
+  // header & data form, finds it longer and must send the segment exactly
+  // as built, with its header reference as the receiving end has it.
+  int incompressible_per_mille = 20;
   bool kinds[kPayloadKinds] = {true, true, true, true};
   std::string_view corpus;            // text to draw text payloads from
 };
@@ -33,6 +38,7 @@ struct Step {
   std::vector<Segment> segments;
   PayloadKind kind = PayloadKind::Text;
   bool is_message = false;
+  bool incompressible = false;
 };
 
 struct Workload {
