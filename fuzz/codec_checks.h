@@ -1,5 +1,5 @@
 // What the decoder fuzz target checks for one input, shared with the test
-// that replays earlier findings (tests/hardening_codec_test.cpp) so that they
+// that replays earlier findings (tests/codec_findings_test.cpp) so that they
 // also run against the production compiler's codec paths.
 //
 // Input: a 16-bit capacity (little-endian, minus kCapacityBias, so that

@@ -76,4 +76,36 @@ inline std::vector<unsigned char> Noise(std::size_t size, unsigned seed) {
   return out;
 }
 
+
+using Bytes = std::vector<unsigned char>;
+
+inline int32_t Len(const Bytes& b) { return static_cast<int32_t>(b.size()); }
+
+// A channel over both libraries, started, with the initial data sent.
+struct Channel {
+  agent::SimChannel sim;
+  agent::StreamBuilder builder;
+  explicit Channel(int32_t max_segment, const std::string& send_data = "", const std::string& recv_data = "")
+      : builder(Builder(max_segment)) {
+    agent::EndSettings recv = EndWith(max_segment, recv_data);
+    recv.channel_type = 3;
+    EXPECT_TRUE(agent::OpenChannel(&sim, SendLibrary().entry, RecvLibrary().entry, EndWith(max_segment, send_data), recv));
+    Expect(agent::BuildInitData(&builder));
+  }
+  ~Channel() { agent::CloseChannel(&sim); }
+  agent::Hop Send(const Bytes& segment) { return agent::Transmit(&sim, segment.data(), Len(segment)); }
+  // Sends a segment and expects it delivered as built.
+  agent::Hop Expect(const Bytes& segment) {
+    const agent::Hop hop = Send(segment);
+    EXPECT_TRUE(hop.delivered && hop.intact) << "type " << int(segment[9]) << " of " << segment.size() << " bytes";
+    EXPECT_EQ(hop.recv_response, MQXCC_OK);
+    return hop;
+  }
+  std::vector<agent::Hop> Message(std::size_t dest, const Bytes& payload) {
+    std::vector<agent::Hop> hops;
+    for (const Bytes& s : agent::BuildMessage(&builder, dest, payload)) hops.push_back(Expect(s));
+    return hops;
+  }
+};
+
 }  // namespace velt::test
