@@ -13,17 +13,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 . .ci/i386-env.sh
 
-export DEBIAN_FRONTEND=noninteractive
-install_missing() {
-  local need=() pkg
-  for pkg in "$@"; do
-    dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
-  done
-  [ ${#need[@]} -eq 0 ] && return 0
-  echo "== installing: ${need[*]}"
-  apt-get update -qq || echo "== apt-get update failed in part; installing from the lists at hand"
-  apt-get install -y -qq "${need[@]}" >/dev/null
-}
+. .ci/packages.sh
 
 velt_i386_enable
 if [ -z "$VELT_I386_MODE" ]; then
@@ -40,10 +30,11 @@ fi
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   echo "== enabling the i386 architecture for the i386 development packages"
   dpkg --add-architecture i386
+  velt_apt_updated=0
 fi
 # zlib comes as lib32z1-dev (the multilib package of the host's own zlib
 # version); the i386 GoogleTest, benchmark and fmt packages are multiarch.
-install_missing g++-multilib lib32z1-dev libgtest-dev:i386 libgmock-dev:i386 \
+velt_install_missing g++-multilib lib32z1-dev libgtest-dev:i386 libgmock-dev:i386 \
   libbenchmark-dev:i386 libfmt-dev:i386 libcli11-dev nlohmann-json3-dev
 
 echo "== i386 test suite: $VELT_I386_HOW"

@@ -13,23 +13,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 . .ci/i386-env.sh
 
-export DEBIAN_FRONTEND=noninteractive
-apt_updated=0
-install_missing() {
-  local need=() pkg
-  for pkg in "$@"; do
-    dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
-  done
-  [ ${#need[@]} -eq 0 ] && return 0
-  echo "== installing: ${need[*]}"
-  if [ "$apt_updated" -eq 0 ]; then
-    apt-get update -qq || echo "== apt-get update failed in part; installing from the lists at hand"
-    apt_updated=1
-  fi
-  apt-get install -y -qq "${need[@]}" >/dev/null
-}
+. .ci/packages.sh
 
-install_missing g++-mingw-w64-i686
+velt_install_missing g++-mingw-w64-i686
 
 # Each DLL exports exactly velt_exit and WEP, undecorated, and imports only
 # from the system (no libgcc, libstdc++ or winpthread DLL at the queue manager).
@@ -86,9 +72,9 @@ fi
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   echo "== enabling the i386 architecture for wine32"
   dpkg --add-architecture i386
-  apt_updated=0
+  velt_apt_updated=0
 fi
-install_missing wine wine32:i386
+velt_install_missing wine wine32:i386
 echo "== 32-bit Windows test: $VELT_I386_HOW"
 run_test wine win32 build/windows/bin/velt_windows_test.exe
 echo "== Windows checks passed"
