@@ -30,11 +30,28 @@ int32_t CurrentProcessId() {
 #endif
 }
 
+#if defined(__linux__) && defined(MADV_WIPEONFORK)
+// A kernel that wipes pages on fork refuses the advice for shared memory,
+// which it cannot wipe. What accepts the advice there too, a user-mode
+// emulator that takes every advice as a hint it may ignore (qemu-user 7.2
+// does), may not wipe the private page either: a child would then take the
+// parent's watch for its own and keep writing the parent's process id.
+namespace {
+bool RefusesWipeOnForkForSharedMemory(size_t page_size) {
+  void* shared = mmap(nullptr, page_size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+  if (shared == MAP_FAILED) return false;
+  const bool refused = madvise(shared, page_size, MADV_WIPEONFORK) != 0;
+  munmap(shared, page_size);
+  return refused;
+}
+}  // namespace
+#endif
+
 void OpenProcessWatch(ProcessWatch* watch) {
   watch->page = nullptr;
 #if defined(__linux__) && defined(MADV_WIPEONFORK)
   const long page_size = sysconf(_SC_PAGESIZE);
-  if (page_size <= 0) return;
+  if (page_size <= 0 || !RefusesWipeOnForkForSharedMemory(static_cast<size_t>(page_size))) return;
   void* page = mmap(nullptr, static_cast<size_t>(page_size), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (page == MAP_FAILED) return;
   if (madvise(page, static_cast<size_t>(page_size), MADV_WIPEONFORK) != 0) {

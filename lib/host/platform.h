@@ -45,8 +45,9 @@ int32_t CurrentProcessId();
 // Tells cheaply whether the calling process may differ from the one that
 // last armed the watch. On Linux a page the kernel wipes in a child after
 // fork carries the answer, so a call in the same process needs no system
-// call; elsewhere (or when the page cannot be had) the answer is always
-// "maybe", and the caller compares process ids.
+// call; elsewhere (or when the page cannot be had, or the kernel does not
+// show that it acts on the advice) the answer is always "maybe", and the
+// caller compares process ids.
 struct ProcessWatch {
   volatile unsigned char* page;  // null: no watch
 };
