@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -119,6 +120,8 @@ struct LogCase {
   bool actions;
 };
 
+void PrintTo(const LogCase& c, std::ostream* os) { *os << c.name; }
+
 class VeltchanLog : public ::testing::TestWithParam<LogCase> {};
 
 TEST_P(VeltchanLog, CountsTheRoundTripsLogByKind) {
@@ -213,6 +216,8 @@ struct ConfigCase {
   std::string finding;  // part of a "why", "" for none
   int sender_table;
 };
+
+void PrintTo(const ConfigCase& c, std::ostream* os) { *os << c.name; }
 
 class VeltchanConfig : public ::testing::TestWithParam<ConfigCase> {};
 

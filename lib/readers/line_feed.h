@@ -77,7 +77,20 @@ struct Matched {
   int integer_count = 0;
   int real_count = 0;
 };
-bool MatchLine(const char* format, std::string_view line, Matched* out);
+
+// A format cut once into its literal runs and conversions, so that a line
+// is matched with a comparison per run rather than a step per character.
+struct LineFormat {
+  struct Piece {
+    std::string_view literal;  // compared as is; empty before a conversion at the start
+    char conversion;           // 'd', 'f', or '\0' after the last literal
+  };
+  Piece pieces[16];
+  int count = 0;
+  bool valid = false;  // false: a conversion other than %d or %f, or too many pieces
+};
+LineFormat CompileFormat(const char* format);
+bool MatchLine(const LineFormat& format, std::string_view line, Matched* out);
 
 // The literal text a format begins with, up to its first conversion or line
 // end: what a reader recognises a message by.

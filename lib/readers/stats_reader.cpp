@@ -6,6 +6,19 @@ namespace velt::readers {
 
 namespace {
 
+struct StatsFormats {
+  LineFormat segment = CompileFormat(kStatsSegmentLine);
+  LineFormat segment_no_mean = CompileFormat(kStatsSegmentLineNoMean);
+  LineFormat total = CompileFormat(kStatsTotalLine);
+  LineFormat mean = CompileFormat(kStatsMeanLine);
+  LineFormat overall = CompileFormat(kStatsOverallLine);
+};
+
+const StatsFormats& Formats() {
+  static const StatsFormats formats;
+  return formats;
+}
+
 void NameUnreadable(StatsReport* report, int64_t line) {
   ++report->unreadable;
   if (report->unreadable_lines.size() < kNamedLines) report->unreadable_lines.push_back(line);
@@ -65,8 +78,9 @@ void Begin(StatsReader* r, int64_t line) {
 
 void OnLine(StatsReader* r, int64_t line, std::string_view text) {
   ++r->report.lines;
+  const StatsFormats& f = Formats();
   Matched m;
-  if (MatchLine(kStatsSegmentLine, text, &m) || MatchLine(kStatsSegmentLineNoMean, text, &m)) {
+  if (MatchLine(f.segment, text, &m) || MatchLine(f.segment_no_mean, text, &m)) {
     if (r->summary_open) CloseInstance(r);
     const int64_t count = m.integers[0];
     // A count back at 1 begins another instance (the one before ended
@@ -88,7 +102,7 @@ void OnLine(StatsReader* r, int64_t line, std::string_view text) {
     AddToChart(r, m.integers[2], m.integers[3]);
     return;
   }
-  if (MatchLine(kStatsTotalLine, text, &m)) {
+  if (MatchLine(f.total, text, &m)) {
     if (r->summary_open) CloseInstance(r);
     Begin(r, line);
     r->open.closed = true;
@@ -99,13 +113,13 @@ void OnLine(StatsReader* r, int64_t line, std::string_view text) {
     r->summary_open = true;
     return;
   }
-  if (r->summary_open && MatchLine(kStatsMeanLine, text, &m)) {
+  if (r->summary_open && MatchLine(f.mean, text, &m)) {
     r->open.last_line = line;
     r->open.mean_ratio = m.reals[0];
     r->open.has_ratios = true;
     return;
   }
-  if (r->summary_open && MatchLine(kStatsOverallLine, text, &m)) {
+  if (r->summary_open && MatchLine(f.overall, text, &m)) {
     r->open.last_line = line;
     r->open.overall_ratio = m.reals[0];
     CloseInstance(r);
