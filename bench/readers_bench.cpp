@@ -8,12 +8,15 @@
 // VELT_BENCH_MB changes the size of the text.
 #include <benchmark/benchmark.h>
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <string>
 
 #include "host/log_lines.h"
+#include "host/platform.h"
 #include "host/stats_lines.h"
 #include "readers/log_reader.h"
 #include "readers/stats_reader.h"
@@ -26,11 +29,14 @@ std::size_t TargetBytes() {
   return static_cast<std::size_t>(n > 0 ? n : 100) << 20;
 }
 
-template <typename... Args>
-void Append(std::string* text, const char* format, Args... args) {
+void Append(std::string* text, const char* format, ...) VELT_PRINTF(2, 3);
+void Append(std::string* text, const char* format, ...) {
   char line[256];
-  const int n = std::snprintf(line, sizeof line, format, args...);
-  if (n > 0) text->append(line, static_cast<std::size_t>(n));
+  va_list args;
+  va_start(args, format);
+  const int n = std::vsnprintf(line, sizeof line, format, args);
+  va_end(args);
+  if (n > 0) text->append(line, static_cast<std::size_t>(n) < sizeof line ? static_cast<std::size_t>(n) : sizeof line - 1);
 }
 
 // Instances of 1,000 segments with their summaries.

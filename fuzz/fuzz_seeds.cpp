@@ -8,6 +8,7 @@
 //   fuzz_seeds <dir>
 #include <unistd.h>
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,6 +22,7 @@
 #include "payloads.h"
 #include "segments.h"
 #include "host/log_lines.h"
+#include "host/platform.h"
 #include "host/stats_lines.h"
 #include "send/send_exit.h"
 
@@ -157,10 +159,13 @@ std::vector<unsigned char> ReaderSeed(unsigned char chunk, const std::string& te
   return bytes;
 }
 
-template <typename... Args>
-std::string Line(const char* format, Args... args) {
+std::string Line(const char* format, ...) VELT_PRINTF(1, 2);
+std::string Line(const char* format, ...) {
   char line[512];
-  std::snprintf(line, sizeof line, format, args...);
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(line, sizeof line, format, args);
+  va_end(args);
   return line;
 }
 
@@ -182,16 +187,11 @@ std::string LogText() {
   text += prefixed(4, "SDR") + Line(velt::kLogConfigRead, 4);
   text += prefixed(0, "SDR") + Line(velt::kLogRefusedCompression, 700L, 600L);
   text += prefixed(0, "RCVR") + Line(velt::kLogRecvDecodeOverflow, 40000L, 32756L);
-  text += prefixed(5, "RCVR") + "ProcessXmitRecv: returning response = -6
-";
+  text += prefixed(5, "RCVR") + "ProcessXmitRecv: returning response = -6\n";
   text += prefixed(0, "RCVR") + Line(velt::kLogRecvCacheTooSmall, 5, 4);
   text += prefixed(0, "RCVR") + velt::kLogRecvAdjustTable;
   text += prefixed(1, "SDR") + Line(velt::kLogSendNoBuffer, "CHANNEL.ONE         ", 32768L);
-  text += prefixed(6, "RCVR") + "dumping buffer: sz = 12
-065[A] ESC[ ] 000[?] 126[~] 032[ ] 093[]] 065[A] 065[A] 065[A] 065[A] 
-065[A] 065[A] 
-
-";
+  text += prefixed(6, "RCVR") + "dumping buffer: sz = 12\n065[A] ESC[ ] 000[?] 126[~] 032[ ] 093[]] 065[A] 065[A] 065[A] 065[A] \n065[A] 065[A] \n\n";
   return text;
 }
 
