@@ -78,8 +78,8 @@ std::string Text(const std::vector<FileReport>& files) {
     r += fmt::format("  {:>8} {:>17} {:>10} {:>11} {:>8} {:>8} {:>15} {:>15} {:>7}\n", "all", "", Grouped(t.segments),
                      Grouped(t.compressed), "", "", Grouped(t.bytes_before), Grouped(t.bytes_after),
                      t.segment_lines > 0 ? fmt::format("{:.2f}", ByteRatio(t.bytes_before, t.bytes_after)) : "-");
-    r += "  (mean: of the compressed segments; overall: of all segments, a plain one counting 1.0, as the exit "
-         "computes them; bytes: before over after, from the per-segment lines)\n";
+    r += "  (mean: of the compressed segments; overall: of all segments, a plain one counting 1.0; both as the\n"
+         "   exit computes them; bytes: bytes before over bytes after, from the per-segment lines)\n";
     const bool out_of_step = std::any_of(s.instances.begin(), s.instances.end(),
                                          [](const StatsInstance& i) { return !i.lines_in_step; });
     if (out_of_step)
