@@ -329,6 +329,7 @@ TEST(VeltchanOperateErrors, OneLineAndStatusTwo) {
       {"stats", dir.File("missing.dat")},
       {"log", dir.path.string()},
       {"config", "--file", dir.File("missing.cfg")},
+      {"config", "--file", dir.path.string()},
       {"config", "--exit-data", std::string(33, 'X')},
       {"advise", "--messages", "0"},
   };

@@ -4,7 +4,9 @@
 // for a sender and receiver pair whether the two can work together.
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 
 #include <fmt/format.h>
@@ -238,6 +240,9 @@ void ReadSide(Side* side, const ConfigSide& given, const char* name) {
   side->name = name;
   side->file = given.file ? *given.file : ConfigFilePath();
   if (given.file) {
+    std::error_code ec;
+    if (std::filesystem::is_directory(*given.file, ec))
+      throw UsageError(fmt::format("cannot read {}: it is a directory", *given.file));
     std::ifstream probe(*given.file);
     if (!probe) throw UsageError(fmt::format("cannot read {}: {}", *given.file, std::strerror(errno)));
   }
