@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 
 #include <fmt/format.h>
 #include <nlohmann/json.hpp>
@@ -188,7 +189,7 @@ void OnNote(void* user, const CfgNote& note) {
                                  note.stored);
         remark.problem = true;
       } else if (setting != 3 && setting != 5 && note.value != nullptr && !IsNumber(note.value)) {
-        remark.why = fmt::format("{} is not a number: {} set to 0", Printable(note.value), note.keyword);
+        remark.why = fmt::format("\"{}\" is not a number: {} set to 0", Printable(note.value), note.keyword);
         remark.problem = true;
       } else if (setting != 3 && setting != 5 && static_cast<int64_t>(static_cast<int32_t>(note.number)) != note.stored) {
         remark.why = fmt::format("{} does not fit 16 bits: {} set to {}", Printable(note.value), note.keyword, note.stored);

@@ -75,9 +75,11 @@ std::string Text(const std::vector<FileReport>& files) {
       r += fmt::format("  ... {} more instances, counted in the total\n",
                        Grouped(s.instance_count - static_cast<int64_t>(s.instances.size())));
     const StatsInstance& t = s.total;
+    const bool bytes = t.segment_lines > 0;
     r += fmt::format("  {:>8} {:>17} {:>10} {:>11} {:>8} {:>8} {:>15} {:>15} {:>7}\n", "all", "", Grouped(t.segments),
-                     Grouped(t.compressed), "", "", Grouped(t.bytes_before), Grouped(t.bytes_after),
-                     t.segment_lines > 0 ? fmt::format("{:.2f}", ByteRatio(t.bytes_before, t.bytes_after)) : "-");
+                     Grouped(t.compressed), "", "", bytes ? Grouped(t.bytes_before) : "-",
+                     bytes ? Grouped(t.bytes_after) : "-",
+                     bytes ? fmt::format("{:.2f}", ByteRatio(t.bytes_before, t.bytes_after)) : "-");
     r += "  (mean: of the compressed segments; overall: of all segments, a plain one counting 1.0; both as the\n"
          "   exit computes them; bytes: bytes before over bytes after, from the per-segment lines)\n";
     const bool out_of_step = std::any_of(s.instances.begin(), s.instances.end(),
@@ -114,6 +116,16 @@ nlohmann::json InstanceJson(const StatsInstance& i) {
   return j;
 }
 
+// Bytes are known only from per-segment lines (Statistics 2).
+nlohmann::json TotalJson(const StatsInstance& t) {
+  const bool bytes = t.segment_lines > 0;
+  return {{"segments", t.segments},
+          {"compressed", t.compressed},
+          {"bytes_before", bytes ? nlohmann::json(t.bytes_before) : nlohmann::json(nullptr)},
+          {"bytes_after", bytes ? nlohmann::json(t.bytes_after) : nlohmann::json(nullptr)},
+          {"byte_ratio", bytes ? nlohmann::json(ByteRatio(t.bytes_before, t.bytes_after)) : nlohmann::json(nullptr)}};
+}
+
 std::string Json(const std::vector<FileReport>& files) {
   nlohmann::json all = nlohmann::json::array();
   for (const FileReport& f : files) {
@@ -124,12 +136,7 @@ std::string Json(const std::vector<FileReport>& files) {
                    {"lines", s.lines},
                    {"instance_count", s.instance_count},
                    {"instances", instances},
-                   {"total",
-                    {{"segments", s.total.segments},
-                     {"compressed", s.total.compressed},
-                     {"bytes_before", s.total.bytes_before},
-                     {"bytes_after", s.total.bytes_after},
-                     {"byte_ratio", ByteRatio(s.total.bytes_before, s.total.bytes_after)}}},
+                   {"total", TotalJson(s.total)},
                    {"unreadable", s.unreadable},
                    {"unreadable_lines", s.unreadable_lines},
                    {"partial_last_line", s.partial_last_line}});
