@@ -23,6 +23,8 @@
 
 #include <fmt/format.h>
 
+#include "host/stats_lines.h"
+#include "readers/log_reader.h"
 #include "sim_channel.h"
 #include "veltchan.h"
 
@@ -141,7 +143,8 @@ struct LogWatch {
   std::FILE* file = nullptr;
   long offset = 0;
   std::vector<char> chunk = std::vector<char>(64 * 1024);
-  std::string carry;  // an incomplete last line
+  readers::LogReader reader;  // the same reader as veltchan log
+  int64_t refusals_seen = 0;
 
   LogWatch() = default;
   LogWatch(const LogWatch&) = delete;
@@ -159,22 +162,16 @@ int64_t NewRefusals(LogWatch* w) {
     if (w->file == nullptr) return 0;
   }
   if (std::fseek(w->file, w->offset, SEEK_SET) != 0) return 0;
-  static constexpr std::string_view kRefusal = ") LARGER than original (";
-  int64_t found = 0;
   for (;;) {
     const std::size_t n = std::fread(w->chunk.data(), 1, w->chunk.size(), w->file);
     if (n == 0) break;
     w->offset += static_cast<long>(n);
-    w->carry.append(w->chunk.data(), n);
-    const std::size_t last_line_end = w->carry.rfind('\n');
-    if (last_line_end == std::string::npos) continue;
-    const std::string_view complete(w->carry.data(), last_line_end + 1);
-    for (std::size_t at = complete.find(kRefusal); at != std::string_view::npos;
-         at = complete.find(kRefusal, at + kRefusal.size()))
-      ++found;
-    w->carry.erase(0, last_line_end + 1);
+    readers::FeedLog(&w->reader, w->chunk.data(), n);
   }
   std::clearerr(w->file);
+  const int64_t seen = w->reader.report.kinds[static_cast<int>(LogKind::kRefusedCompression)].count;
+  const int64_t found = seen - w->refusals_seen;
+  w->refusals_seen = seen;
   return found;
 }
 
@@ -685,9 +682,12 @@ std::vector<std::string> StatisticsSummary(const std::string& path) {
   std::ifstream in(path);
   std::string line;
   while (std::getline(in, line)) {
-    if (line.rfind("Total msgs", 0) == 0 || line.rfind("Mean compression", 0) == 0 ||
-        line.rfind("Overall compression", 0) == 0)
-      lines.push_back(line);
+    for (const char* format : {kStatsTotalLine, kStatsMeanLine, kStatsOverallLine}) {
+      if (line.rfind(readers::LiteralHead(format), 0) == 0) {
+        lines.push_back(line);
+        break;
+      }
+    }
   }
   return lines;
 }
