@@ -71,6 +71,19 @@ std::string LineList(const std::vector<int64_t>& lines, int64_t count) {
   return text;
 }
 
+// JSON keys of the kinds.
+const char* KindKey(LogKind kind) {
+  switch (kind) {
+    case LogKind::kRefusedCompression: return "refused_compression";
+    case LogKind::kSequenceBreak: return "sequence_break";
+    case LogKind::kChannelClosed: return "channel_closed";
+    case LogKind::kAllocationFailure: return "allocation_failure";
+    case LogKind::kConfiguration: return "configuration";
+    case LogKind::kOther: return "other";
+  }
+  return "other";
+}
+
 std::string LevelName(int level) { return level < readers::kLogLevels - 1 ? std::to_string(level) : "other"; }
 
 std::string Text(const std::vector<std::unique_ptr<FollowedFile>>& files, bool with_actions) {
@@ -116,7 +129,7 @@ std::string Json(const std::vector<std::unique_ptr<FollowedFile>>& files) {
     nlohmann::json kinds = nlohmann::json::object();
     for (int k = 0; k < kLogKinds; ++k) {
       const readers::LogKindCount& c = s.kinds[k];
-      kinds[readers::LogKindName(static_cast<LogKind>(k))] = {
+      kinds[KindKey(static_cast<LogKind>(k))] = {
           {"count", c.count},
           {"first", c.count > 0 ? nlohmann::json(c.first) : nlohmann::json(nullptr)},
           {"last", c.count > 0 ? nlohmann::json(c.last) : nlohmann::json(nullptr)}};
