@@ -48,5 +48,4 @@ struct AdviseOptions {
 };
 int RunAdviseCommand(const AdviseOptions& options);
 
-
 }  // namespace velt::chan
