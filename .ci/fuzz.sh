@@ -35,11 +35,12 @@ mkdir -p "$build/corpus" "$build/artifacts"
 # Per target: the largest input tried. Large enough for full-length segments
 # of the smaller segment sizes and for several records; messages reach any
 # size through their fill byte.
-declare -A max_len=([decode]=70000 [recv]=20000 [roundtrip]=20000 [config]=4096)
+declare -A max_len=([decode]=70000 [recv]=20000 [roundtrip]=20000 [config]=4096 [stats_reader]=16384
+                  [log_reader]=16384)
 
 status=0
 summary=()
-for target in decode recv roundtrip config; do
+for target in decode recv roundtrip config stats_reader log_reader; do
   exe=$bin/fuzz_$target
   regressions=fuzz/regressions/$target
   if [ -d "$regressions" ] && [ -n "$(ls -A "$regressions")" ]; then

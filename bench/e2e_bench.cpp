@@ -1,17 +1,20 @@
 // End to end: the segments of veltchan's built-in workload (20,000 messages,
-// seed 1) through both exit libraries, against zlib level 1 compressing and
-// then inflating the same segments, in the same run. The exits run with the
+// seed 1) through both exit libraries, against zlib level 1 and LZ4 (default
+// acceleration) compressing and then expanding the same segments, in the
+// same run. The exits run with the
 // default compression level, no log and no statistics.
 //
 //   e2e_bench [--benchmark_repetitions=3 --benchmark_report_aggregates_only=true]
 //
-// After the usual output it prints the CPU time per segment of both sides,
-// their ratio and the compression ratio of each. The exits' time includes
+// After the usual output it prints the CPU time per segment of each, their
+// ratios, and the compression ratio of each, overall and by segment size
+// (under 1 KiB, 1 to 8 KiB, 8 KiB and more). The exits' time includes
 // the simulated agent copying each segment into the buffer of each end; the
 // AgentCopies case measures that copying alone. VELT_BENCH_MESSAGES changes
 // the number of messages, VELT_BENCH_LIB_DIR the directory of the libraries.
 #define ZLIB_CONST
 #include <benchmark/benchmark.h>
+#include <lz4.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -20,6 +23,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <algorithm>
+#include <iterator>
 #include <map>
 #include <set>
 #include <string>
@@ -43,10 +48,17 @@ struct Setup {
   std::string error;
   double exit_ratio = 0;
   double zlib_ratio = 0;
+  double lz4_ratio = 0;
+  // Bytes in and out per size class: segments, exits, zlib level 1, LZ4.
+  std::size_t class_in[3] = {0, 0, 0};
+  std::size_t class_exits[3] = {0, 0, 0};
+  std::size_t class_zlib[3] = {0, 0, 0};
+  std::size_t class_lz4[3] = {0, 0, 0};
   std::filesystem::path dir;
 };
 
 int32_t Length(const Segment& s) { return static_cast<int32_t>(s.size()); }
+int SizeClass(std::size_t bytes) { return bytes < 1024 ? 0 : bytes < 8192 ? 1 : 2; }
 
 void OpenBenchChannel(Setup& s, velt::agent::SimChannel* channel) {
   velt::agent::EndSettings send;
@@ -70,6 +82,8 @@ void Verify(Setup& s) {
     }
     wire += static_cast<std::size_t>(hop.wire_length);
     s.wire_lengths.push_back(hop.wire_length);
+    s.class_in[SizeClass(seg.size())] += seg.size();
+    s.class_exits[SizeClass(seg.size())] += static_cast<std::size_t>(hop.wire_length);
   }
   velt::agent::CloseChannel(&channel);
   s.exit_ratio = wire > 0 ? static_cast<double>(s.bytes) / static_cast<double>(wire) : 0;
@@ -180,6 +194,16 @@ void BM_Zlib1(benchmark::State& state) {
       total += deflater.total_out;
     }
   }
+  std::fill(std::begin(s.class_zlib), std::end(s.class_zlib), 0);
+  for (const Segment& seg : s.segments) {
+    deflateReset(&deflater);
+    deflater.next_in = seg.data();
+    deflater.avail_in = static_cast<uInt>(seg.size());
+    deflater.next_out = packed.data();
+    deflater.avail_out = static_cast<uInt>(packed.size());
+    deflate(&deflater, Z_FINISH);
+    s.class_zlib[SizeClass(seg.size())] += deflater.total_out;
+  }
   deflateEnd(&deflater);
   inflateEnd(&inflater);
   if (!ok) state.SkipWithError("zlib did not round-trip a segment");
@@ -188,9 +212,38 @@ void BM_Zlib1(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * s.bytes));
 }
 
+void BM_Lz4(benchmark::State& state) {
+  Setup& s = Shared();
+  const int bound = LZ4_compressBound(static_cast<int>(s.largest));
+  std::vector<char> packed(static_cast<std::size_t>(bound));
+  std::vector<char> unpacked(s.largest);
+  std::size_t total = 0;
+  bool ok = true;
+  for (auto _ : state) {
+    total = 0;
+    for (const Segment& seg : s.segments) {
+      const int size = static_cast<int>(seg.size());
+      const int n = LZ4_compress_default(reinterpret_cast<const char*>(seg.data()), packed.data(), size, bound);
+      ok &= n > 0 && LZ4_decompress_safe(packed.data(), unpacked.data(), n, size) == size;
+      total += static_cast<std::size_t>(n);
+    }
+  }
+  if (!ok) state.SkipWithError("LZ4 did not round-trip a segment");
+  s.lz4_ratio = total > 0 ? static_cast<double>(s.bytes) / static_cast<double>(total) : 0;
+  std::fill(std::begin(s.class_lz4), std::end(s.class_lz4), 0);
+  for (const Segment& seg : s.segments) {
+    const int n = LZ4_compress_default(reinterpret_cast<const char*>(seg.data()), packed.data(),
+                                       static_cast<int>(seg.size()), bound);
+    s.class_lz4[SizeClass(seg.size())] += static_cast<std::size_t>(n > 0 ? n : 0);
+  }
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * s.segments.size()));
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * s.bytes));
+}
+
 BENCHMARK(BM_Exits)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_AgentCopies)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Zlib1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Lz4)->Unit(benchmark::kMillisecond);
 
 // Keeps the CPU time per iteration of each case: the median when the runs
 // are repeated, else the last run.
@@ -239,11 +292,21 @@ int main(int argc, char** argv) {
   std::printf("\n%zu segments, %zu bytes (built-in workload, seed 1)\n", s.segments.size(), s.bytes);
   std::printf("exits, send + receive:          %8.3f us per segment (%.3f us of it the agent's copies)\n", exits / 1000,
               copies / 1000);
+  const double lz4 = reporter.cpu["BM_Lz4"] / n;
   std::printf("zlib level 1, deflate + inflate: %8.3f us per segment\n", zlib / 1000);
+  std::printf("LZ4, compress + decompress:      %8.3f us per segment\n", lz4 / 1000);
   if (exits > 0) {
     std::printf("exits faster than zlib level 1: %.1fx (%.1fx without the agent's copies)\n", zlib / exits,
                 exits > copies ? zlib / (exits - copies) : 0.0);
   }
-  std::printf("compression ratio: exits %.3f, zlib level 1 %.3f\n", s.exit_ratio, s.zlib_ratio);
+  if (exits > 0) std::printf("exits faster than LZ4: %.1fx\n", lz4 / exits);
+  std::printf("compression ratio: exits %.3f, zlib level 1 %.3f, LZ4 %.3f\n", s.exit_ratio, s.zlib_ratio, s.lz4_ratio);
+  const char* names[] = {"under 1 KiB", "1 to 8 KiB", "8 KiB and more"};
+  const auto ratio = [](std::size_t in, std::size_t out) { return out > 0 ? static_cast<double>(in) / static_cast<double>(out) : 0.0; };
+  for (int c = 0; c < 3; ++c) {
+    std::printf("  %-15s %11zu bytes: exits %.3f, zlib level 1 %.3f, LZ4 %.3f\n", names[c], s.class_in[c],
+                ratio(s.class_in[c], s.class_exits[c]), ratio(s.class_in[c], s.class_zlib[c]),
+                ratio(s.class_in[c], s.class_lz4[c]));
+  }
   return 0;
 }

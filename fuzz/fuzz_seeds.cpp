@@ -2,11 +2,13 @@
 // <dir>/roundtrip and <dir>/config, built from the simulated channel's
 // segments: short seeded streams of initial data, messages of every payload
 // kind and size, status, resynchronisation and reset segments, and what the
-// send exit makes of them.
+// send exit makes of them; and into <dir>/stats_reader and <dir>/log_reader,
+// lines in the formats the exits write them.
 //
 //   fuzz_seeds <dir>
 #include <unistd.h>
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -19,6 +21,9 @@
 #include "fuzz_input.h"
 #include "payloads.h"
 #include "segments.h"
+#include "host/log_lines.h"
+#include "host/platform.h"
+#include "host/stats_lines.h"
 #include "send/send_exit.h"
 
 
@@ -147,6 +152,49 @@ std::vector<unsigned char> ConfigSeed(const std::string& exit_data, unsigned rol
   return out;
 }
 
+// A reader's seed: the chunk size byte, then the text.
+std::vector<unsigned char> ReaderSeed(unsigned char chunk, const std::string& text) {
+  std::vector<unsigned char> bytes{chunk};
+  bytes.insert(bytes.end(), text.begin(), text.end());
+  return bytes;
+}
+
+std::string Line(const char* format, ...) VELT_PRINTF(1, 2);
+std::string Line(const char* format, ...) {
+  char line[512];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(line, sizeof line, format, args);
+  va_end(args);
+  return line;
+}
+
+std::string StatisticsText() {
+  std::string text;
+  text += Line(velt::kStatsSegmentLineNoMean, 1L, 0L, 476L, 476L, 1.0);
+  text += Line(velt::kStatsSegmentLine, 2L, 1L, 1000L, 500L, 2.0, 2.0);
+  text += Line(velt::kStatsSegmentLine, 3L, 2L, 1200L, 400L, 3.0, 2.5);
+  text += Line(velt::kStatsTotalLine, 3L, 2L);
+  text += Line(velt::kStatsMeanLine, 2.5);
+  text += Line(velt::kStatsOverallLine, 2.1667);
+  text += Line(velt::kStatsTotalLine, 4L, 0L);
+  return text;
+}
+
+std::string LogText() {
+  const auto prefixed = [](int level, const char* tag) { return Line(velt::kLogPrefix, 9, 5, 3, level, tag); };
+  std::string text;
+  text += prefixed(4, "SDR") + Line(velt::kLogConfigRead, 4);
+  text += prefixed(0, "SDR") + Line(velt::kLogRefusedCompression, 700L, 600L);
+  text += prefixed(0, "RCVR") + Line(velt::kLogRecvDecodeOverflow, 40000L, 32756L);
+  text += prefixed(5, "RCVR") + "ProcessXmitRecv: returning response = -6\n";
+  text += prefixed(0, "RCVR") + Line(velt::kLogRecvCacheTooSmall, 5, 4);
+  text += prefixed(0, "RCVR") + velt::kLogRecvAdjustTable;
+  text += prefixed(1, "SDR") + Line(velt::kLogSendNoBuffer, "CHANNEL.ONE         ", 32768L);
+  text += prefixed(6, "RCVR") + "dumping buffer: sz = 12\n065[A] ESC[ ] 000[?] 126[~] 032[ ] 093[]] 065[A] 065[A] 065[A] 065[A] \n065[A] 065[A] \n\n";
+  return text;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -155,7 +203,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   const fs::path root = argv[1];
-  for (const char* target : {"decode", "recv", "roundtrip", "config"}) fs::create_directories(root / target);
+  for (const char* target : {"decode", "recv", "roundtrip", "config", "stats_reader", "log_reader"})
+    fs::create_directories(root / target);
 
   // Sending exit's log and statistics go nowhere while the seeds are made.
   const std::string cfg = "/tmp/velt-fuzz-seeds-" + std::to_string(getpid()) + ".cfg";
@@ -190,6 +239,15 @@ int main(int argc, char** argv) {
       ConfigSeed("HDR=65537", 3, std::string(600, 'x') + "LogLevel = 5\n" + std::string(520, ' ') + "HdrTblSize=3"),
   };
   for (std::size_t i = 0; i < configs.size(); ++i) Save(root / "config", "config-" + std::to_string(i), configs[i]);
+
+  const std::string statistics = StatisticsText();
+  const std::string log = LogText();
+  for (const unsigned char chunk : {0, 6, 63}) {
+    Save(root / "stats_reader", "stats-" + std::to_string(chunk), ReaderSeed(chunk, statistics));
+    Save(root / "log_reader", "log-" + std::to_string(chunk), ReaderSeed(chunk, log));
+  }
+  Save(root / "stats_reader", "stats-cut", ReaderSeed(3, statistics + statistics.substr(0, 40)));
+  Save(root / "log_reader", "log-cut", ReaderSeed(3, log + log.substr(0, 40)));
 
   unlink(cfg.c_str());
   std::printf("%d seed files in %s\n", g_files, root.c_str());

@@ -9,6 +9,7 @@
 #include "codec/codec.h"
 #include "exit/xmit_job.h"
 #include "host/log.h"
+#include "host/log_lines.h"
 #include "wire/segment.h"
 
 namespace velt {
@@ -35,7 +36,7 @@ Outcome PassPlain(RecvJob& job) {
   if (job.type != kSegMessage) return kPassed;
   const unsigned char* msh = FindWhole(FindMSH, job.segment, job.length, job.t + kMshSearchFrom, kMshLength);
   if (msh == nullptr || CheckMsgSequence(msh, job.cd, job.peer_order, job.ctx) != 0) return kPassed;
-  WriteLog(kLogReject, job.ctx, "ProcessXmitRecv: message sequence out of synch... %s\n", job.channel);
+  WriteLog(kLogReject, job.ctx, kLogRecvOutOfSequence, job.channel);
   return SequenceBroken(kXmitPassed);
 }
 
@@ -55,13 +56,13 @@ Outcome Restore(RecvJob& job) {
   const int32_t length = job.length;
   if (length <= h) {
     WriteLog(kLogReject, job.ctx,
-             "ProcessXmitRecv: Compressed segment too short (data length = %ld, leading length = %ld)\n",
+             kLogRecvTooShort,
              static_cast<long>(length), static_cast<long>(h));
     return kRefused;
   }
   if (h >= job.room) {
     WriteLog(kLogReject, job.ctx,
-             "ProcessXmitRecv: Leading part does not fit exit buffer (leading length = %ld, buffer length = %ld)\n",
+             kLogRecvLeadTooLong,
              static_cast<long>(h), static_cast<long>(job.room));
     return kRefused;
   }
@@ -71,13 +72,13 @@ Outcome Restore(RecvJob& job) {
   const int32_t n = DecodeRLEChecked(job.segment + h, job.out + h, length - h, job.room - h, &info);
   WriteLog(kLogTrace, job.ctx, "ProcessXmitRecv: decoded length is %ld\n", static_cast<long>(n));
   if (!RleFits(n, job.room - h)) {
-    WriteLog(kLogReject, job.ctx, "ProcessXmitRecv: Decode overflow (msg_length = %ld, buffer length = %ld)",
+    WriteLog(kLogReject, job.ctx, kLogRecvDecodeOverflow,
              static_cast<long>(n), static_cast<long>(job.room - h));
     return kRefused;
   }
   if (info.truncated) {
     WriteLog(kLogReject, job.ctx,
-             "ProcessXmitRecv: Decode incomplete (stream ends inside a token after %ld of %ld bytes)\n",
+             kLogRecvDecodeIncomplete,
              static_cast<long>(info.consumed), static_cast<long>(length - h));
     return kRefused;
   }
@@ -87,7 +88,7 @@ Outcome Restore(RecvJob& job) {
     const int32_t region = job.type == kSegStatus ? kStatusHeaderRegion : kMessageHeaderRegion;
     if (restored < job.t + kTshRest + region) {
       WriteLog(kLogReject, job.ctx,
-               "ProcessXmitRecv: Decoded segment shorter than its header (length = %ld, header ends at %ld)\n",
+               kLogRecvShorterThanHeader,
                static_cast<long>(restored), static_cast<long>(job.t + kTshRest + region));
       return kRefused;
     }
@@ -98,9 +99,9 @@ Outcome Restore(RecvJob& job) {
       index = IndexOfMark(job.mark);
       WriteLog(kLogTrace, job.ctx, "ProcessXmitRecv: got cache index %d\n", static_cast<int>(index));
       if (index >= job.ctx->HdrTblSize) {
-        WriteLog(kLogReject, job.ctx, "ProcessXmitRecv: header cache size too small (index = %d, table_size = %d)!\n",
+        WriteLog(kLogReject, job.ctx, kLogRecvCacheTooSmall,
                  static_cast<int>(index), static_cast<int>(job.ctx->HdrTblSize));
-        WriteLog(kLogReject, job.ctx, "ProcessXmitRecv: adjust \"HdrTblSize\" in receiver's config file!\n");
+        WriteLog(kLogReject, job.ctx, kLogRecvAdjustTable);
         return kRefused;
       }
     }
@@ -118,7 +119,7 @@ Outcome Restore(RecvJob& job) {
     return SequenceBroken(restored_whole.xmit);
   }
   if (CheckMsgSequence(msh, job.cd, job.peer_order, job.ctx) == 0) {
-    WriteLog(kLogReject, job.ctx, "ProcessXmitRecv: message sequence out of synch... %s\n", job.channel);
+    WriteLog(kLogReject, job.ctx, kLogRecvOutOfSequence, job.channel);
     return SequenceBroken(restored_whole.xmit);
   }
   return restored_whole;
@@ -154,7 +155,7 @@ XmitOutcome ProcessXmitRecv(const XmitCall& call) {
   }
   WriteLog(kLogTrace, ctx, "ProcessXmitRecv: Allocating exit buffer (line %d)\n", 1904);
   if (AcquireExitBuffer(call.parms, cd, call.exit_buffer_length, call.exit_buffer_addr) == nullptr) {
-    WriteLog(kLogFail, ctx, "ProcessXmitRecv: failed to allocate exit buffer %s\n", channel.text);
+    WriteLog(kLogFail, ctx, kLogRecvNoBuffer, channel.text);
     return Finish(ctx, CannotRestore(call.segment, call.length));
   }
   WriteLog(kLogTrace, ctx, "ProcessXmitRecv: Looking for TSH  (line %d)\n", 1929);

@@ -10,6 +10,7 @@
 #include "exit/xmit_job.h"
 #include "host/config.h"
 #include "host/log.h"
+#include "host/log_lines.h"
 #include "wire/segment.h"
 
 namespace velt {
@@ -41,7 +42,7 @@ XmitOutcome CompressHeaderAndData(SendJob& job, uint16_t index) {
   WriteLog(kLogTrace, job.ctx, "ProcessXmitSend: Encoded o/p length %ld bytes\n", static_cast<long>(start + n));
 
   if (!RleFits(n, capacity) || start + n > length) {
-    WriteLog(kLogReject, job.ctx, "ProcessXmitSend: Compressed header (%ld) LARGER than original (%ld)\n",
+    WriteLog(kLogReject, job.ctx, kLogRefusedCompression,
              static_cast<long>(start + n), static_cast<long>(length));
     // The segment leaves plain, so the receiving end never sees this header:
     // the reference goes back to what it held, as it still does there.
@@ -125,7 +126,7 @@ XmitOutcome SendMessage(SendJob& job) {
            static_cast<long>(LoadInt32(msh + kMshMsgNum)), static_cast<long>(LoadInt32(msh + kMshTotalLength)),
            static_cast<long>(LoadInt32(msh + kMshSegNum)), static_cast<long>(LoadInt32(msh + kMshSegLength)));
   if (CheckMsgSequence(msh, job.cd, job.peer_order, ctx) == 0) {
-    WriteLog(kLogReject, ctx, "ProcessXmitSend: message sequence out of synch... %s\n", job.channel);
+    WriteLog(kLogReject, ctx, kLogSendOutOfSequence, job.channel);
     return kXmitPassed;
   }
 
@@ -170,7 +171,7 @@ XmitOutcome ProcessXmitSend(const XmitCall& call) {
     WriteLog(kLogCall, ctx, "ProcessXmitSend: Allocating o/p buffer  ,for %ld bytes\n",
              static_cast<long>(parms->MaxSegmentLength));
     if (AcquireExitBuffer(parms, cd, call.exit_buffer_length, exit_buffer_addr) == nullptr) {
-      WriteLog(kLogFail, ctx, "ProcessXmitSend: failed to allocate exit buffer %s ,for %ld bytes\n", channel.text,
+      WriteLog(kLogFail, ctx, kLogSendNoBuffer, channel.text,
                static_cast<long>(parms->MaxSegmentLength));
       return kXmitPassed;
     }

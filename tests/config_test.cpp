@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <ostream>
 #include <string>
+#include <vector>
 
 #include "host/config.h"
 #include "host/context.h"
@@ -178,6 +180,96 @@ TEST(GetToken, SeparatorsAndEmptyTokens) {
   EXPECT_STREQ(GetToken(&cursor, ":= "), "a");
   EXPECT_STREQ(GetToken(&cursor, ":= "), "");
   EXPECT_EQ(GetToken(&cursor, ":= "), nullptr);
+}
+
+}  // namespace
+}  // namespace velt::test
+
+namespace velt::test {
+namespace {
+
+struct Told {
+  CfgEvent event;
+  CfgSource source;
+  int line;
+  std::string keyword;  // "" when none
+  int32_t stored;
+};
+
+bool operator==(const Told& a, const Told& b) {
+  return a.event == b.event && a.source == b.source && a.line == b.line && a.keyword == b.keyword &&
+         a.stored == b.stored;
+}
+
+void PrintTo(const Told& t, std::ostream* os) {
+  *os << "{event " << static_cast<int>(t.event) << ", line " << t.line << ", " << t.keyword << ", " << t.stored << "}";
+}
+
+void Record(void* user, const CfgNote& note) {
+  static_cast<std::vector<Told>*>(user)->push_back(
+      Told{note.event, note.source, note.line, note.keyword != nullptr ? note.keyword : "",
+           note.event == CfgEvent::kSet || note.event == CfgEvent::kClamped ? note.stored : 0});
+}
+
+// What the observer is told at each reading, and that telling it changes
+// nothing the reader stores.
+TEST(ConfigObserver, ToldPerLineAndTokenWithoutChangingTheReading) {
+  ScratchDir dir;
+  const std::string file = dir.File("velt.cfg");
+  WriteFile(file,
+            "! comment\n"
+            "Compresion = 2\n"                          // 2: unknown
+            "HdrTblSize = 40\n"                         // 3: limited
+            "Statistics = 2 LogLevel = 4\n"             // 4: set, rest ignored
+            "LogLevel\n"                                // 5: no value
+            "LogFile = " + dir.File("x.log") + "\n" +  // 6: set
+            std::string(600, '#') + "\n");              // 7: a comment, read in two pieces
+  const char exit_data[] = "HDR=0 COMP=1 X                  ";
+  const char blank_data[] = " COMP=0                         ";
+
+  for (const bool first_reading : {true, false}) {
+    ExitContext observed{};
+    ExitContext plain{};
+    SetDefaults(&observed, "SDR");
+    SetDefaults(&plain, "SDR");
+    observed.Initialised = plain.Initialised = first_reading ? 0 : 1;
+    std::vector<Told> told;
+    const CfgObserver observer{Record, &told};
+    EXPECT_TRUE(ReadSettings(&observed, file.c_str(), exit_data, &observer));
+    ReadSettings(&plain, file.c_str(), exit_data, nullptr);
+    EXPECT_EQ(std::memcmp(&observed, &plain, sizeof observed), 0);
+
+    using E = CfgEvent;
+    const CfgSource F = CfgSource::kFile, D = CfgSource::kExitData;
+    std::vector<Told> expected = {{E::kUnknownKey, F, 2, "", 0}};
+    if (first_reading) {
+      expected.push_back({E::kClamped, F, 3, "HdrTblSize", 16});
+    } else {
+      expected.push_back({E::kOnceOnlyIgnored, F, 3, "HdrTblSize", 0});
+    }
+    expected.push_back({E::kSet, F, 4, "Statistics", 2});
+    expected.push_back({E::kRestIgnored, F, 4, "Statistics", 0});
+    expected.push_back({E::kNoValue, F, 5, "LogLevel", 0});
+    if (first_reading) {
+      expected.push_back({E::kSet, F, 6, "LogFile", 0});
+      expected.push_back({E::kClamped, D, 0, "HdrTblSize", 1});
+    } else {
+      expected.push_back({E::kOnceOnlyIgnored, F, 6, "LogFile", 0});
+      expected.push_back({E::kOnceOnlyIgnored, D, 0, "HdrTblSize", 0});
+      expected.push_back({E::kUnknownKey, D, 0, "", 0});  // "0": the value of the ignored HDR, tried as a key
+    }
+    expected.push_back({E::kSet, D, 0, "Compression", 1});
+    expected.push_back({E::kUnknownKey, D, 0, "", 0});
+    EXPECT_EQ(told, expected) << (first_reading ? "first reading" : "reading at MQXR_INIT");
+  }
+
+  ExitContext ctx{};
+  SetDefaults(&ctx, "SDR");
+  std::vector<Told> told;
+  const CfgObserver observer{Record, &told};
+  ReadSettings(&ctx, dir.File("missing.cfg").c_str(), blank_data, &observer);
+  EXPECT_EQ(told, (std::vector<Told>{{CfgEvent::kExitDataIgnored, CfgSource::kExitData, 0, "", 0}}));
+  EXPECT_EQ(ctx.Compression, 3);
 }
 
 }  // namespace

@@ -14,44 +14,13 @@
 
 #include "exit_library.h"
 #include "support.h"
+#include "veltchan_run.h"
 
 namespace velt::test {
 namespace {
 
 namespace fs = std::filesystem;
 using nlohmann::json;
-
-struct Result {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-std::string Quoted(const std::string& arg) {
-  std::string q(1, '\'');
-  for (const char c : arg) {
-    if (c == '\'') {
-      q.append("'\\''");
-    } else {
-      q.push_back(c);
-    }
-  }
-  q.push_back('\'');
-  return q;
-}
-
-Result RunVeltchan(const ScratchDir& dir, const std::vector<std::string>& args) {
-  std::string command = Quoted(VELTCHAN_PATH);
-  for (const std::string& a : args) command.append(1, ' ').append(Quoted(a));
-  command.append(" > ").append(Quoted(dir.File("stdout")));
-  command.append(" 2> ").append(Quoted(dir.File("stderr"))).append(" < /dev/null");
-  Result r;
-  const int raw = std::system(command.c_str());
-  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  r.out = ReadFile(dir.File("stdout"));
-  r.err = ReadFile(dir.File("stderr"));
-  return r;
-}
 
 // A few documents of each text kind, so that the workload does not depend on
 // what the machine has installed.

@@ -4,6 +4,7 @@
 
 #include "host/alloc.h"
 #include "host/log.h"
+#include "host/log_lines.h"
 #include "wire/segment.h"
 
 namespace velt {
@@ -40,7 +41,7 @@ void XorWords(unsigned char* area, const unsigned char* reference, std::size_t l
 ChannelDescr* NewChannelDescr(const ChannelDef* cd_def, ExitContext* ctx, bool with_queue_keys) {
   auto* cd = static_cast<ChannelDescr*>(VeltAlloc(sizeof(ChannelDescr)));
   if (cd == nullptr) {
-    WriteLog(kLogReject, ctx, "NewChannelDescr: _getMem failed: line%d \n", 889);
+    WriteLog(kLogReject, ctx, kLogGetMemFailed, 889);
     return nullptr;
   }
   std::memset(cd, 0, sizeof *cd);
@@ -49,7 +50,7 @@ ChannelDescr* NewChannelDescr(const ChannelDef* cd_def, ExitContext* ctx, bool w
 
   cd->HdrCache = static_cast<HeaderCacheEntry*>(VeltAlloc(sizeof(HeaderCacheEntry) * ctx->HdrTblSize));
   if (cd->HdrCache == nullptr) {
-    WriteLog(kLogReject, ctx, "NewChannelDescr: _getMem failed: line%d \n", 902);
+    WriteLog(kLogReject, ctx, kLogGetMemFailed, 902);
     VeltFree(cd);
     return nullptr;
   }
@@ -60,7 +61,7 @@ ChannelDescr* NewChannelDescr(const ChannelDef* cd_def, ExitContext* ctx, bool w
   if (with_queue_keys) {
     cd->QueueKeys = static_cast<QueueKeyEntry*>(VeltAlloc(sizeof(QueueKeyEntry) * ctx->HdrTblSize));
     if (cd->QueueKeys == nullptr) {
-      WriteLog(kLogReject, ctx, "NewChannelDescr: _getMem failed: line%d \n", 919);
+      WriteLog(kLogReject, ctx, kLogGetMemFailed, 919);
       VeltFree(cd->HdrCache);
       VeltFree(cd);
       return nullptr;

@@ -9,6 +9,7 @@
 #include "host/config.h"
 #include "host/context.h"
 #include "host/log.h"
+#include "host/log_lines.h"
 #include "host/platform.h"
 #include "host/stats.h"
 
@@ -66,7 +67,7 @@ Answer OnInit(const ExitEnd& end, ExitParms* parms, const ChannelDef* cd_def, Ex
              static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(cd)));
     ctx->Cd = cd;
   } else {
-    WriteLog(kLogFail, ctx, "velt_exit: failed to allocate channel descriptor for %s\n", NameText(cd_def).text);
+    WriteLog(kLogFail, ctx, kLogNoDescriptor, NameText(cd_def).text);
     answer.response = CannotRun(parms);
   }
   ctx->FirstMsg = 1;

@@ -5,6 +5,7 @@
 
 #include "host/context.h"
 #include "host/log.h"
+#include "host/log_lines.h"
 #include "host/platform.h"
 
 namespace velt {
@@ -72,7 +73,68 @@ bool TakeValue(char** cursor, const char** value) {
   return *value != nullptr;
 }
 
-void ReadFileLine(ExitContext* ctx, char* line) {
+// Where the reader is, for the observer; observer is null in the exits.
+struct Reading {
+  const CfgObserver* observer;
+  CfgSource source;
+  int line;
+  bool continued;
+};
+
+void Tell(const Reading& at, CfgEvent event, const char* key, const char* keyword, const char* value,
+          uint32_t number = 0, int32_t stored = 0) {
+  if (at.observer == nullptr) return;
+  at.observer->note(at.observer->user, CfgNote{event, at.source, at.line, at.continued, key, keyword, value, number, stored});
+}
+
+// A value token of a file line without its line end, for the observer.
+struct ShownValue {
+  char text[kLinePiece + 2];
+};
+ShownValue Shown(const char* token) {
+  ShownValue shown{};
+  std::size_t length = std::strcspn(token, "\r\n");
+  if (length > kLinePiece) length = kLinePiece;
+  std::memcpy(shown.text, token, length);
+  shown.text[length] = '\0';
+  return shown;
+}
+
+// Tells what a file line holds after its value, which the reader passes over.
+void TellRest(const Reading& at, const char* key, const char* keyword, char* cursor) {
+  if (at.observer == nullptr) return;
+  while (IsSeparator(*cursor, kCfgSeparators)) ++cursor;
+  const ShownValue rest = Shown(cursor);
+  if (rest.text[0] != '\0') Tell(at, CfgEvent::kRestIgnored, key, keyword, rest.text);
+}
+
+void StoreNumber(const Reading& at, ExitContext* ctx, int16_t ExitContext::*field, const char* key, const char* keyword,
+                 const char* value) {
+  const uint32_t number = ParseNumber(value);
+  ctx->*field = LowSigned16(number);
+  if (at.observer != nullptr) Tell(at, CfgEvent::kSet, key, keyword, Shown(value).text, number, ctx->*field);
+}
+
+void StoreTableSize(const Reading& at, ExitContext* ctx, const char* key, const char* value) {
+  const uint32_t number = ParseNumber(value);
+  ctx->HdrTblSize = LimitTableSize(number);
+  if (at.observer == nullptr) return;
+  const bool limited = (number & 0xFFFFu) != ctx->HdrTblSize || number > 0xFFFFu;
+  Tell(at, limited ? CfgEvent::kClamped : CfgEvent::kSet, key, "HdrTblSize", Shown(value).text, number, ctx->HdrTblSize);
+}
+
+// A file name is told as stored, without its line end.
+void StoreFileName(const Reading& at, char (&field)[kFileNameCapacity], std::FILE** stream, const char* key,
+                   const char* keyword, const char* value) {
+  CopyFileName(field, value);
+  if (*stream != nullptr) {
+    std::fclose(*stream);
+    *stream = nullptr;
+  }
+  Tell(at, CfgEvent::kSet, key, keyword, field);
+}
+
+void ReadFileLine(ExitContext* ctx, char* line, const Reading& at) {
   char* cursor = line;
   while (*cursor == ' ' || *cursor == '\t') ++cursor;
   if (*cursor == '\n' || *cursor == '#' || *cursor == '!') return;
@@ -83,35 +145,61 @@ void ReadFileLine(ExitContext* ctx, char* line) {
 
   for (const NumberKey& setting : kNumberKeys) {
     if (KeyIs(key, setting.file_key)) {
-      if (TakeValue(&cursor, &value)) ctx->*setting.field = LowSigned16(ParseNumber(value));
+      if (TakeValue(&cursor, &value)) {
+        StoreNumber(at, ctx, setting.field, key, setting.file_key, value);
+        TellRest(at, key, setting.file_key, cursor);
+      } else {
+        Tell(at, CfgEvent::kNoValue, key, setting.file_key, nullptr);
+      }
       return;
     }
   }
-  if (ctx->Initialised != 0) return;
+  if (ctx->Initialised != 0) {
+    if (at.observer == nullptr) return;
+    static constexpr const char* kOnceOnly[] = {"LogFile", "HdrTblSize", "StatsFile"};
+    for (const char* keyword : kOnceOnly) {
+      if (KeyIs(key, keyword)) return Tell(at, CfgEvent::kOnceOnlyIgnored, key, keyword, nullptr);
+    }
+    if (*key != '\0') Tell(at, CfgEvent::kUnknownKey, key, nullptr, nullptr);
+    return;
+  }
 
+  const char* keyword = nullptr;
   if (KeyIs(key, "LogFile")) {
-    if (!TakeValue(&cursor, &value)) return;
-    CopyFileName(ctx->LogFile, value);
-    if (ctx->LogStream != nullptr) {
-      std::fclose(ctx->LogStream);
-      ctx->LogStream = nullptr;
-    }
+    keyword = "LogFile";
+    if (TakeValue(&cursor, &value)) StoreFileName(at, ctx->LogFile, &ctx->LogStream, key, keyword, value);
   } else if (KeyIs(key, "HdrTblSize")) {
-    if (TakeValue(&cursor, &value)) ctx->HdrTblSize = LimitTableSize(ParseNumber(value));
+    keyword = "HdrTblSize";
+    if (TakeValue(&cursor, &value)) StoreTableSize(at, ctx, key, value);
   } else if (KeyIs(key, "StatsFile")) {
-    if (!TakeValue(&cursor, &value)) return;
-    CopyFileName(ctx->StatsFile, value);
-    if (ctx->StatsStream != nullptr) {
-      std::fclose(ctx->StatsStream);
-      ctx->StatsStream = nullptr;
-    }
+    keyword = "StatsFile";
+    if (TakeValue(&cursor, &value)) StoreFileName(at, ctx->StatsFile, &ctx->StatsStream, key, keyword, value);
+  }
+  if (at.observer == nullptr) return;
+  if (keyword == nullptr) {
+    // A line of separators alone gives an empty key, which is no keyword
+    // either but not worth telling.
+    if (Shown(key).text[0] != '\0') Tell(at, CfgEvent::kUnknownKey, key, nullptr, nullptr);
+  } else if (value == nullptr) {
+    Tell(at, CfgEvent::kNoValue, key, keyword, nullptr);
+  } else {
+    TellRest(at, key, keyword, cursor);
   }
 }
 
-void ReadExitData(ExitContext* ctx, const ExitParms* parms) {
-  if (parms->ExitData[0] == ' ') return;
+void ReadExitData(ExitContext* ctx, const char* exit_data, const CfgObserver* observer) {
+  const Reading at{observer, CfgSource::kExitData, 0, false};
+  if (exit_data[0] == ' ') {
+    if (observer != nullptr) {
+      char shown[kExitDataLength + 1];
+      std::memcpy(shown, exit_data, kExitDataLength);
+      shown[kExitDataLength] = '\0';
+      Tell(at, CfgEvent::kExitDataIgnored, nullptr, nullptr, shown);
+    }
+    return;
+  }
   char text[kExitDataLength + 1];
-  std::memcpy(text, parms->ExitData, kExitDataLength);
+  std::memcpy(text, exit_data, kExitDataLength);
   text[kExitDataLength] = '\0';
 
   char* cursor = text;
@@ -120,13 +208,25 @@ void ReadExitData(ExitContext* ctx, const ExitParms* parms) {
     bool matched = false;
     for (const NumberKey& setting : kNumberKeys) {
       if (KeyIs(key, setting.data_key)) {
-        if (TakeValue(&cursor, &value)) ctx->*setting.field = LowSigned16(ParseNumber(value));
+        if (TakeValue(&cursor, &value)) {
+          StoreNumber(at, ctx, setting.field, key, setting.file_key, value);
+        } else {
+          Tell(at, CfgEvent::kNoValue, key, setting.file_key, nullptr);
+        }
         matched = true;
         break;
       }
     }
-    if (!matched && ctx->Initialised == 0 && KeyIs(key, "HDR")) {
-      if (TakeValue(&cursor, &value)) ctx->HdrTblSize = LimitTableSize(ParseNumber(value));
+    if (matched) continue;
+    if (ctx->Initialised == 0 && KeyIs(key, "HDR")) {
+      if (TakeValue(&cursor, &value)) {
+        StoreTableSize(at, ctx, key, value);
+      } else {
+        Tell(at, CfgEvent::kNoValue, key, "HdrTblSize", nullptr);
+      }
+    } else if (observer != nullptr && *key != '\0') {
+      Tell(at, KeyIs(key, "HDR") ? CfgEvent::kOnceOnlyIgnored : CfgEvent::kUnknownKey, key,
+           KeyIs(key, "HDR") ? "HdrTblSize" : nullptr, nullptr);
     }
   }
 }
@@ -148,15 +248,29 @@ char* GetToken(char** cursor, const char* separators) {
   return token;
 }
 
-void ReadCfg(ExitContext* ctx, const ExitParms* parms) {
-  std::FILE* file = std::fopen(ConfigFilePath(), "r");
+bool ReadSettings(ExitContext* ctx, const char* file_name, const char* exit_data, const CfgObserver* observer) {
+  std::FILE* file = std::fopen(file_name, "r");
   if (file != nullptr) {
     char line[kLinePiece + 2];
-    while (std::fgets(line, kLinePiece + 1, file) != nullptr) ReadFileLine(ctx, line);
+    Reading at{observer, CfgSource::kFile, 0, false};
+    bool line_ended = true;
+    while (std::fgets(line, kLinePiece + 1, file) != nullptr) {
+      // A piece of a long line is read as a line of its own; the observer
+      // is told the line it belongs to.
+      at.continued = !line_ended;
+      if (line_ended) ++at.line;
+      line_ended = std::strchr(line, '\n') != nullptr;
+      ReadFileLine(ctx, line, at);
+    }
+    std::fclose(file);
   }
-  ReadExitData(ctx, parms);
-  WriteLog(kLogCall, ctx, "ReadCfg: Log level  = %d\n", static_cast<int>(ctx->LogLevel));
-  if (file != nullptr) std::fclose(file);
+  ReadExitData(ctx, exit_data, observer);
+  return file != nullptr;
+}
+
+void ReadCfg(ExitContext* ctx, const ExitParms* parms) {
+  ReadSettings(ctx, ConfigFilePath(), parms->ExitData, nullptr);
+  WriteLog(kLogCall, ctx, kLogConfigRead, static_cast<int>(ctx->LogLevel));
 }
 
 }  // namespace velt

@@ -34,4 +34,43 @@ char* GetToken(char** cursor, const char* separators);
 // honoured; afterwards only Compression, Statistics and LogLevel.
 void ReadCfg(ExitContext* ctx, const ExitParms* parms);
 
+// What one line of the file, or one token of the exit data, did. The exits
+// pass no observer; veltchan passes one to show an administrator what each
+// line set, and why a line set nothing, without a reader of its own.
+enum class CfgEvent : uint8_t {
+  kSet,              // setting took the value (number_stored or the file name in value)
+  kClamped,          // HdrTblSize outside 1 to 16, limited
+  kUnknownKey,       // key matches no keyword: the line or token sets nothing
+  kNoValue,          // keyword without a value: the setting keeps its value
+  kOnceOnlyIgnored,  // LogFile, StatsFile or HdrTblSize after the context exists
+  kRestIgnored,      // text after the value on a file line (value holds it)
+  kExitDataIgnored,  // exit data beginning with a blank: all of it ignored
+};
+
+enum class CfgSource : uint8_t { kFile, kExitData };
+
+struct CfgNote {
+  CfgEvent event;
+  CfgSource source;
+  int line;             // the file's line (pieces of a long line counted apart); 0 in the exit data
+  bool continued;       // the line is a further piece of a line longer than the reader's piece
+  const char* key;      // the key token as read (may hold a tab or the line end)
+  const char* keyword;  // the setting it names, in the file's spelling; null when none
+  const char* value;    // the value token as read, without the line end; null when none
+  uint32_t number;      // the value as converted, before it was cut to 16 bits or limited
+  int32_t stored;       // what the setting now holds (numbers only)
+};
+
+// Null in the exits; the reader runs only at channel start, so the test for
+// it costs nothing per segment.
+struct CfgObserver {
+  void (*note)(void* user, const CfgNote& note);
+  void* user;
+};
+
+// The reading itself, from the named file (skipped when it cannot be opened)
+// and the 32 characters of exit_data, without the log line ReadCfg adds.
+// observer may be null. Returns whether the file could be opened.
+bool ReadSettings(ExitContext* ctx, const char* file_name, const char* exit_data, const CfgObserver* observer);
+
 }  // namespace velt

@@ -29,14 +29,8 @@ static uint16_t DetectByteOrder() {
   return first == 1 ? kLittleEndian : kBigEndian;
 }
 
-ExitContext* Init(ExitParms* parms, const char* log_tag) {
-  if (ExitContext* existing = ContextOf(parms)) return existing;
-
-  auto* ctx = static_cast<ExitContext*>(VeltAlloc(sizeof(ExitContext)));
-  if (ctx == nullptr) return nullptr;
+void SetDefaults(ExitContext* ctx, const char* log_tag) {
   std::memset(ctx, 0, sizeof *ctx);
-  Anchor(parms, ctx);
-
   ctx->LogTag = log_tag;
   ctx->Cd = nullptr;
   ctx->FirstMsg = 0;
@@ -57,6 +51,15 @@ ExitContext* Init(ExitParms* parms, const char* log_tag) {
   ctx->Statistics = 0;
   ctx->HdrTblSize = 4;
   ctx->LocalByteOrder = 0;
+}
+
+ExitContext* Init(ExitParms* parms, const char* log_tag) {
+  if (ExitContext* existing = ContextOf(parms)) return existing;
+
+  auto* ctx = static_cast<ExitContext*>(VeltAlloc(sizeof(ExitContext)));
+  if (ctx == nullptr) return nullptr;
+  SetDefaults(ctx, log_tag);
+  Anchor(parms, ctx);
 
   ReadCfg(ctx, parms);
   ctx->Initialised = 1;

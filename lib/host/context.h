@@ -52,6 +52,10 @@ inline constexpr uint16_t kLittleEndian = 2;
 // could be had for a new context; ExitUserArea is then left all zero.
 ExitContext* Init(ExitParms* parms, const char* log_tag);
 
+// Fills a context with the values it holds before the configuration is
+// read: the defaults of every setting and counter, no streams.
+void SetDefaults(ExitContext* ctx, const char* log_tag);
+
 // Reads the context reference from ExitUserArea (null when none).
 ExitContext* ContextOf(const ExitParms* parms);
 

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "host/context.h"
+#include "host/log_lines.h"
 
 namespace velt {
 
@@ -20,7 +21,7 @@ void WriteLog(int16_t level, ExitContext* ctx, const char* format, ...) {
   // One buffered write per message keeps lines of instances that share the
   // file from interleaving inside a line.
   char line[1024];
-  int used = std::snprintf(line, sizeof line, "%02d:%02d:%02d [%d] %s :", now.hour, now.minute, now.second,
+  int used = std::snprintf(line, sizeof line, kLogPrefix, now.hour, now.minute, now.second,
                            static_cast<int>(level), ctx->LogTag);
   if (used < 0) return;
   va_list args;

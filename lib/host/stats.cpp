@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "host/context.h"
+#include "host/stats_lines.h"
 
 namespace velt {
 
@@ -30,12 +31,12 @@ void WriteStats(ExitContext* ctx) {
   if (ctx->Statistics != 2) return;
   if (!OpenStats(ctx)) return;
   if (ctx->MeanRatio > 0.0) {
-    std::fprintf(ctx->StatsStream, "% 5.5ld % 5.5ld  B=% 5.5ld A=% 5.5ld Ratio =%7.4f (Mean =%7.4f) \n",
+    std::fprintf(ctx->StatsStream, kStatsSegmentLine,
                  static_cast<long>(ctx->TotalSegs), static_cast<long>(ctx->CompressedSegs),
                  static_cast<long>(ctx->LastBefore), static_cast<long>(ctx->LastAfter), ctx->LastRatio,
                  ctx->MeanRatio);
   } else {
-    std::fprintf(ctx->StatsStream, "% 5.5ld % 5.5ld  B=% 5.5ld A=% 5.5ld Ratio =%7.4f (Mean = N/A) \n",
+    std::fprintf(ctx->StatsStream, kStatsSegmentLineNoMean,
                  static_cast<long>(ctx->TotalSegs), static_cast<long>(ctx->CompressedSegs),
                  static_cast<long>(ctx->LastBefore), static_cast<long>(ctx->LastAfter), ctx->LastRatio);
   }
@@ -45,13 +46,13 @@ void WriteStats(ExitContext* ctx) {
 void WriteStatsSummary(ExitContext* ctx) {
   if (ctx->Statistics == 0 || ctx->TotalSegs == 0) return;
   if (!OpenStats(ctx)) return;
-  std::fprintf(ctx->StatsStream, "Total msgs % 5.5ld of which  %5.5ld were compressed\n",
+  std::fprintf(ctx->StatsStream, kStatsTotalLine,
                static_cast<long>(ctx->TotalSegs), static_cast<long>(ctx->CompressedSegs));
   if (ctx->CompressedSegs != 0) {
     const double overall =
         (static_cast<double>(ctx->TotalSegs - ctx->CompressedSegs) + ctx->SumRatios) / static_cast<double>(ctx->TotalSegs);
-    std::fprintf(ctx->StatsStream, "Mean compression ratio of compressed segs =  %7.4f\n", ctx->MeanRatio);
-    std::fprintf(ctx->StatsStream, "Overall compression ratio of all data     =  %7.4f\n", overall);
+    std::fprintf(ctx->StatsStream, kStatsMeanLine, ctx->MeanRatio);
+    std::fprintf(ctx->StatsStream, kStatsOverallLine, overall);
   }
   std::fflush(ctx->StatsStream);
   std::fclose(ctx->StatsStream);

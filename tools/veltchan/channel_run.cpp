@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
+#include <lz4.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -22,6 +23,8 @@
 
 #include <fmt/format.h>
 
+#include "host/stats_lines.h"
+#include "readers/log_reader.h"
 #include "sim_channel.h"
 #include "veltchan.h"
 
@@ -140,7 +143,8 @@ struct LogWatch {
   std::FILE* file = nullptr;
   long offset = 0;
   std::vector<char> chunk = std::vector<char>(64 * 1024);
-  std::string carry;  // an incomplete last line
+  readers::LogReader reader;  // the same reader as veltchan log
+  int64_t refusals_seen = 0;
 
   LogWatch() = default;
   LogWatch(const LogWatch&) = delete;
@@ -158,22 +162,16 @@ int64_t NewRefusals(LogWatch* w) {
     if (w->file == nullptr) return 0;
   }
   if (std::fseek(w->file, w->offset, SEEK_SET) != 0) return 0;
-  static constexpr std::string_view kRefusal = ") LARGER than original (";
-  int64_t found = 0;
   for (;;) {
     const std::size_t n = std::fread(w->chunk.data(), 1, w->chunk.size(), w->file);
     if (n == 0) break;
     w->offset += static_cast<long>(n);
-    w->carry.append(w->chunk.data(), n);
-    const std::size_t last_line_end = w->carry.rfind('\n');
-    if (last_line_end == std::string::npos) continue;
-    const std::string_view complete(w->carry.data(), last_line_end + 1);
-    for (std::size_t at = complete.find(kRefusal); at != std::string_view::npos;
-         at = complete.find(kRefusal, at + kRefusal.size()))
-      ++found;
-    w->carry.erase(0, last_line_end + 1);
+    readers::FeedLog(&w->reader, w->chunk.data(), n);
   }
   std::clearerr(w->file);
+  const int64_t seen = w->reader.report.kinds[static_cast<int>(LogKind::kRefusedCompression)].count;
+  const int64_t found = seen - w->refusals_seen;
+  w->refusals_seen = seen;
   return found;
 }
 
@@ -353,6 +351,16 @@ struct ZlibSide {
   }
 };
 
+// LZ4 on the same segments, at its default acceleration: compress each on
+// its own, then decompress it and compare.
+struct Lz4Side {
+  std::vector<char> packed;
+  std::vector<std::size_t> packed_at;
+  std::vector<int> packed_length;
+  std::vector<char> unpacked;
+  std::vector<char> unpacked_ok;
+};
+
 // Batches hold this many segments or bytes at most.
 constexpr std::size_t kBatchSegments = 256;
 constexpr std::size_t kBatchBytes = 512u << 10;
@@ -389,9 +397,11 @@ struct Run {
   Source* source;
   agent::SimChannel* channel;
   ZlibSide* zlib;
+  Lz4Side* lz4;
   LogWatch* log;
   int64_t clock_cost;
   int32_t max_segment;
+  bool compare;
 };
 
 int64_t Elapsed(int64_t from, int64_t to, int64_t clock_cost) { return std::max<int64_t>(to - from - clock_cost, 0); }
@@ -533,6 +543,52 @@ void ZlibPhases(Run& run, const Batch& b) {
   tally.zlib_bytes += static_cast<int64_t>(at);
 }
 
+void Lz4Phases(Run& run, const Batch& b) {
+  Lz4Side& z = *run.lz4;
+  Tally& tally = *run.tally;
+  const std::size_t n = b.sent;
+  z.packed_at.assign(n, 0);
+  z.packed_length.assign(n, 0);
+  std::size_t room = 0;
+  for (std::size_t j = 0; j < n; ++j) room += static_cast<std::size_t>(LZ4_compressBound(static_cast<int>(b.segments[j].size())));
+  if (z.packed.size() < room) z.packed.resize(room);
+  if (z.unpacked.size() < b.bytes) z.unpacked.resize(b.bytes);
+  z.unpacked_ok.assign(n, 0);
+
+  const int64_t t0 = CpuNanos();
+  std::size_t at = 0;
+  for (std::size_t j = 0; j < n; ++j) {
+    const agent::Segment& segment = b.segments[j];
+    const int size = static_cast<int>(segment.size());
+    const int packed = LZ4_compress_default(reinterpret_cast<const char*>(segment.data()), z.packed.data() + at, size,
+                                            LZ4_compressBound(size));
+    z.packed_at[j] = at;
+    z.packed_length[j] = packed;
+    if (packed > 0) at += static_cast<std::size_t>(packed);
+  }
+  const int64_t t1 = CpuNanos();
+  std::size_t out = 0;
+  for (std::size_t j = 0; j < n; ++j) {
+    const int size = static_cast<int>(b.segments[j].size());
+    const int got = z.packed_length[j] > 0 ? LZ4_decompress_safe(z.packed.data() + z.packed_at[j], z.unpacked.data() + out,
+                                                                 z.packed_length[j], size)
+                                           : -1;
+    z.unpacked_ok[j] = got == size ? 1 : 0;
+    out += static_cast<std::size_t>(size);
+  }
+  const int64_t t2 = CpuNanos();
+  out = 0;
+  for (std::size_t j = 0; j < n; ++j) {
+    const agent::Segment& segment = b.segments[j];
+    if (z.unpacked_ok[j] == 0 || std::memcmp(z.unpacked.data() + out, segment.data(), segment.size()) != 0)
+      ++tally.lz4_mismatches;
+    out += segment.size();
+  }
+  tally.lz4_compress_nanos += Elapsed(t0, t1, run.clock_cost);
+  tally.lz4_decompress_nanos += Elapsed(t1, t2, run.clock_cost);
+  tally.lz4_bytes += static_cast<int64_t>(at);
+}
+
 // Carries one batch over the channel and through zlib, then counts it.
 void RunBatch(Run& run, Batch& b) {
   Tally& tally = *run.tally;
@@ -540,7 +596,10 @@ void RunBatch(Run& run, Batch& b) {
   const int64_t refusals = tally.refusals_known ? NewRefusals(run.log) : 0;
   ReceivePhase(run, b);
   AgentCopyPass(run, b);
-  ZlibPhases(run, b);
+  if (run.compare) {
+    ZlibPhases(run, b);
+    Lz4Phases(run, b);
+  }
 
   // Everything handed to the send exit is counted, the segment at which it
   // closed the channel included.
@@ -567,6 +626,14 @@ void RunBatch(Run& run, Batch& b) {
     slice.bytes_in += length;
     slice.bytes_wire += wire;
     if (j < b.sent) {
+      SizeClass& size = tally.by_size[SizeClassOf(b.segments[j].size())];
+      ++size.segments;
+      size.bytes_in += length;
+      size.bytes_wire += wire;
+      if (run.compare) {
+        size.zlib_bytes += static_cast<int64_t>(run.zlib->packed_length[j]);
+        size.lz4_bytes += run.lz4->packed_length[j];
+      }
       if (b.compressed[j] != 0) {
         ++tally.compressed;
       } else {
@@ -615,9 +682,12 @@ std::vector<std::string> StatisticsSummary(const std::string& path) {
   std::ifstream in(path);
   std::string line;
   while (std::getline(in, line)) {
-    if (line.rfind("Total msgs", 0) == 0 || line.rfind("Mean compression", 0) == 0 ||
-        line.rfind("Overall compression", 0) == 0)
-      lines.push_back(line);
+    for (const char* format : {kStatsTotalLine, kStatsMeanLine, kStatsOverallLine}) {
+      if (line.rfind(readers::LiteralHead(format), 0) == 0) {
+        lines.push_back(line);
+        break;
+      }
+    }
   }
   return lines;
 }
@@ -652,6 +722,9 @@ void RequestStop() { g_stop = 1; }
 bool Passed(const Tally& t) { return !t.channel_closed && !t.first_bad && !t.interrupted && t.intact == t.total.segments; }
 
 Tally RunChannel(const Options& o, RunInfo* info) {
+  for (const std::string* data : {&o.exit_data, &o.receiver_exit_data})
+    if (data->size() > kExitDataLength)
+      throw UsageError(fmt::format("exit data \"{}\" is longer than the channel's {} characters", *data, kExitDataLength));
   auto source = std::make_unique<Source>();
   SetUpSource(o, source.get(), info);  // reads the inputs first: nothing else is set up if they are unreadable
   Libraries libs;
@@ -678,6 +751,8 @@ Tally RunChannel(const Options& o, RunInfo* info) {
   send.max_segment_length = o.max_segment;
   agent::EndSettings recv = send;
   recv.channel_type = 3;
+  send.exit_data = o.exit_data;
+  recv.exit_data = o.receiver_exit_data;
   const bool opened = agent::OpenChannel(&channel, libs.send.entry, libs.recv.entry, send, recv);
   if (!opened) {
     tally.channel_closed = true;
@@ -687,7 +762,8 @@ Tally RunChannel(const Options& o, RunInfo* info) {
     tally.first_bad = bad;
   }
 
-  Run run{&tally, source.get(), &channel, &zlib, &log, ClockCost(), o.max_segment};
+  Lz4Side lz4;
+  Run run{&tally, source.get(), &channel, &zlib, &lz4, &log, ClockCost(), o.max_segment, o.compare};
   const auto started = std::chrono::steady_clock::now();
   Batch batch;
   agent::TrafficStep step;

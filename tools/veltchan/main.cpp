@@ -1,7 +1,12 @@
-// veltchan: run a channel on your own traffic before you deploy the exits.
+// veltchan: run a channel on your own traffic before you deploy the exits,
+// and operate them once deployed.
 //
 //   veltchan                      the built-in workload
 //   veltchan [options] PATH...    replay files (each one message) or directories
+//   veltchan stats FILE...        the send exit's statistics files
+//   veltchan log FILE...          the exits' logs
+//   veltchan config ...           the settings as an exit instance takes them
+//   veltchan advise [PATH...]     the settings that save most on given traffic
 //
 // Exit status: 0 every segment arrived intact, 1 a segment arrived altered or
 // the channel closed, 2 bad arguments, unreadable input or missing libraries.
@@ -19,6 +24,8 @@
 #include <CLI/CLI.hpp>
 #include <fmt/format.h>
 
+#include "commands.h"
+#include "text_out.h"
 #include "veltchan.h"
 
 namespace {
@@ -43,69 +50,121 @@ std::string DefaultLibDir(const char* argv0) {
   return (self.parent_path() / ".." / "lib").lexically_normal().string();
 }
 
-// A file written whole or not at all: the content goes to a temporary file
-// beside the target, created before the run so that a target that cannot be
-// written is reported before any work, and renamed over the target at the end.
-struct AtomicFile {
-  std::string target;
-  std::string temporary;
-  int fd = -1;
-
-  AtomicFile() = default;
-  AtomicFile(const AtomicFile&) = delete;
-  AtomicFile& operator=(const AtomicFile&) = delete;
-  ~AtomicFile() { Discard(); }
-
-  void Open(const std::string& path) {
-    target = path;
-    const fs::path p(path);
-    if (fs::is_directory(p)) throw UsageError(fmt::format("cannot write {}: it is a directory", path));
-    const fs::path dir = p.has_parent_path() ? p.parent_path() : fs::path(".");
-    std::string pattern = (dir / ("." + p.filename().string() + ".XXXXXX")).string();
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    fd = mkstemp(name.data());
-    if (fd < 0) throw UsageError(fmt::format("cannot write {}: {}", path, std::strerror(errno)));
-    temporary = name.data();
-  }
-
-  void Commit(const std::string& content) {
-    std::size_t done = 0;
-    while (done < content.size()) {
-      const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) throw UsageError(fmt::format("cannot write {}: {}", target, std::strerror(errno)));
-      done += static_cast<std::size_t>(n);
-    }
-    // mkstemp makes the file private; give it the mode a newly created file
-    // gets under the user's umask.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(fd, 0666 & ~mask);
-    if (::close(fd) != 0) {
-      fd = -1;
-      throw UsageError(fmt::format("cannot write {}: {}", target, std::strerror(errno)));
-    }
-    fd = -1;
-    if (std::rename(temporary.c_str(), target.c_str()) != 0)
-      throw UsageError(fmt::format("cannot write {}: {}", target, std::strerror(errno)));
-    temporary.clear();
-  }
-
-  void Discard() {
-    if (fd >= 0) ::close(fd);
-    fd = -1;
-    if (!temporary.empty()) std::remove(temporary.c_str());
-    temporary.clear();
-  }
-};
-
 void WriteAll(std::FILE* stream, const std::string& text) {
   std::fwrite(text.data(), 1, text.size(), stream);
   std::fflush(stream);
 }
 
 extern "C" void OnSignal(int) { velt::chan::RequestStop(); }
+
+// The commands' options, filled by the parser.
+struct OperateOptions {
+  velt::chan::StatsOptions stats;
+  velt::chan::LogOptions log;
+  velt::chan::ConfigOptions config;
+  std::string config_file, config_data, receiver_file, receiver_data;
+  velt::chan::AdviseOptions advise;
+  bool all_tables = false;
+};
+OperateOptions g_operate;
+
+void AddOperateCommands(CLI::App* app) {
+  OperateOptions& o = g_operate;
+  CLI::App* stats = app->add_subcommand(
+      "stats", "Reads statistics files as the send exit writes them (Statistics 1 or 2) and reports each channel "
+               "instance: segments, compressed segments, mean ratio of the compressed ones, overall ratio, bytes "
+               "before and after. Unreadable lines are counted and named; a last line cut short is left out.");
+  stats->add_option("FILE", o.stats.files, "Statistics files")->required();
+  stats->add_flag("--json", o.stats.json, "Print the report as one JSON document");
+  stats->add_option("--svg", o.stats.svg, "Also write a chart of the ratio over the run to FILE")->type_name("FILE");
+
+  CLI::App* log = app->add_subcommand(
+      "log", "Reads exit logs: messages by level and by kind (refused compressions, sequence breaks, decode failures "
+             "and closed channels, allocation failures, configuration lines) with the first and last time of each, "
+             "and the lines that need action in full.");
+  log->add_option("FILE", o.log.files, "Log files")->required();
+  log->add_flag("--json", o.log.json, "Print the report as one JSON document");
+  log->add_flag("--follow", o.log.follow,
+                "Keep reading as the files grow (like tail -f), print each line that needs action as it arrives, and "
+                "the report when interrupted");
+  log->add_option("--idle-polls", o.log.idle_polls, "Stop following after N polls without growth")
+      ->check(CLI::Range(int64_t{0}, int64_t{1000000}))
+      ->group("");
+  log->add_option("--poll-ms", o.log.poll_ms, "Milliseconds between polls while following")
+      ->check(CLI::Range(int64_t{1}, int64_t{60000}))
+      ->group("");
+
+  CLI::App* config = app->add_subcommand(
+      "config", "Shows the settings exactly as an exit instance takes them, read by the exits' own reader, each with "
+                "where it came from, and every line or token that set nothing and why. With a receiver side, says "
+                "whether the pair can work. Exit status 0 when the pair works, 1 when it cannot, 2 on bad arguments.");
+  config->add_option("--file", o.config_file,
+                     "The sender's configuration file (default: where the exits look, VELT_EXIT_CFG or "
+                     "/var/mqm/velt_exit.cfg)")
+      ->type_name("FILE");
+  config->add_option("--exit-data", o.config_data, "The sender channel's exit data, up to 32 characters")
+      ->type_name("TEXT");
+  config->add_option("--receiver-file", o.receiver_file, "The receiver's configuration file (default: the sender's)")
+      ->type_name("FILE");
+  config->add_option("--receiver-exit-data", o.receiver_data, "The receiver channel's exit data")->type_name("TEXT");
+  config->add_flag("--json", o.config.json, "Print the report as one JSON document");
+
+  CLI::App* advise = app->add_subcommand(
+      "advise", "Runs the traffic through Compression 1, 2 and 3 and header table sizes 1, 2, 4, 8, 12 and 16 (all 16 "
+                "with --all-tables) and recommends Compression and HdrTblSize, with the bytes saved and the CPU per "
+                "segment of each.");
+  velt::chan::Options& r = o.advise.run;
+  auto* paths = advise->add_option("PATH", r.paths, "Files or directories to replay; none: the built-in workload");
+  advise->add_flag("--lines", r.lines, "Replay each non-empty line of a file as one message")->needs(paths);
+  advise->add_option("--queue", r.queues, "Remote queue for replayed messages, NAME or NAME@QMGR (repeatable)")
+      ->allow_extra_args(false)
+      ->type_name("NAME")
+      ->needs(paths);
+  advise->add_option("--repeat", r.repeat, "Replay the files N times")
+      ->check(CLI::Range(int64_t{1}, int64_t{1000000}))
+      ->type_name("N")
+      ->needs(paths);
+  advise->add_option("--messages", r.messages, "Messages in the built-in workload (default 20000)")
+      ->check(CLI::Range(int64_t{1}, int64_t{10000000}))
+      ->type_name("N")
+      ->excludes(paths);
+  advise->add_option("--seed", r.seed, "Seed of the built-in workload (default 1)")->type_name("N")->excludes(paths);
+  advise->add_option("--corpus", r.corpus_dir, "Built-in workload documents from DIR")->type_name("DIR")->excludes(paths);
+  advise->add_option("--max-segment", r.max_segment, "Largest transmission segment (default 32768)")
+      ->check(CLI::Range(512, 1048576))
+      ->type_name("BYTES");
+  advise->add_option("--lib-dir", r.lib_dir, "Directory holding VELTSEND.so and VELTRECV.so")->type_name("DIR");
+  advise->add_flag("--all-tables", o.all_tables, "Try every header table size from 1 to 16 (slower)");
+  advise->add_flag("--json", o.advise.json, "Print the report as one JSON document");
+}
+
+// Runs the command named on the command line; -1 when none was.
+int RunOperateCommand(const CLI::App& app, const char* argv0) {
+  OperateOptions& o = g_operate;
+  if (app.got_subcommand("stats")) return velt::chan::RunStatsCommand(o.stats);
+  if (app.got_subcommand("log")) return velt::chan::RunLogCommand(o.log);
+  if (app.got_subcommand("config")) {
+    const CLI::App* c = app.get_subcommand("config");
+    if (c->count("--file") > 0) o.config.sender.file = o.config_file;
+    if (c->count("--exit-data") > 0) o.config.sender.exit_data = o.config_data;
+    if (c->count("--receiver-file") > 0 || c->count("--receiver-exit-data") > 0) {
+      velt::chan::ConfigSide receiver;
+      if (c->count("--receiver-file") > 0) receiver.file = o.receiver_file;
+      if (c->count("--receiver-exit-data") > 0) receiver.exit_data = o.receiver_data;
+      o.config.receiver = receiver;
+    }
+    return velt::chan::RunConfigCommand(o.config);
+  }
+  if (app.got_subcommand("advise")) {
+    if (o.all_tables) {
+      o.advise.tables.clear();
+      for (int t = 1; t <= 16; ++t) o.advise.tables.push_back(t);
+    }
+    if (o.advise.run.lib_dir.empty()) o.advise.run.lib_dir = DefaultLibDir(argv0);
+    return velt::chan::RunAdviseCommand(o.advise);
+  }
+  return -1;
+}
 
 int Main(int argc, char** argv) {
   velt::chan::Options o;
@@ -150,6 +209,11 @@ int Main(int argc, char** argv) {
                  "Send exit statistics: 0 none, 1 summary, 2 a line per segment and summary (default 0)")
       ->check(CLI::Range(0, 2))
       ->type_name("N");
+  app.add_option("--exit-data", o.exit_data, "Exit data of the sending channel, up to 32 characters (e.g. \"COMP=2\")")
+      ->type_name("TEXT");
+  app.add_option("--receiver-exit-data", o.receiver_exit_data,
+                 "Exit data of the receiving channel (e.g. \"HDR=2\" to see a receiver with a smaller header table)")
+      ->type_name("TEXT");
   app.add_option("--lib-dir", o.lib_dir, "Directory holding VELTSEND.so and VELTRECV.so (default: ../lib beside veltchan)")
       ->type_name("DIR");
   app.add_option("--keep-dir", o.keep_dir,
@@ -162,6 +226,7 @@ int Main(int argc, char** argv) {
       ->type_name("FILE");
   lines->needs(paths);
   queue->needs(paths);
+  AddOperateCommands(&app);
   repeat->needs(paths);
   messages->excludes(paths);
   seed->excludes(paths);
@@ -177,9 +242,10 @@ int Main(int argc, char** argv) {
   }
 
   try {
+    if (const int status = RunOperateCommand(app, argv[0]); status >= 0) return status;
     if (o.lib_dir.empty()) o.lib_dir = DefaultLibDir(argv[0]);
     o.progress = ::isatty(STDERR_FILENO) == 1;
-    AtomicFile svg;
+    velt::chan::AtomicOutput svg;
     if (!o.svg.empty()) svg.Open(o.svg);
 
     std::signal(SIGINT, OnSignal);

@@ -50,6 +50,22 @@ const char* TypeName(int type) {
 
 int64_t ExitNanos(const Tally& t) { return t.send_nanos + t.recv_nanos; }
 int64_t ZlibNanos(const Tally& t) { return t.zlib_deflate_nanos + t.zlib_inflate_nanos; }
+int64_t Lz4Nanos(const Tally& t) { return t.lz4_compress_nanos + t.lz4_decompress_nanos; }
+
+const char* SizeClassName(int c) {
+  switch (c) {
+    case 0: return "under 1 KiB";
+    case 1: return "1 to 8 KiB";
+    default: return "8 KiB and more";
+  }
+}
+const char* SizeClassKey(int c) {
+  switch (c) {
+    case 0: return "under_1k";
+    case 1: return "1k_to_8k";
+    default: return "8k_and_more";
+  }
+}
 
 double Speedup(const Tally& t) {
   return ExitNanos(t) > 0 ? static_cast<double>(ZlibNanos(t)) / static_cast<double>(ExitNanos(t)) : 0.0;
@@ -143,8 +159,14 @@ std::string TextReport(const Options& o, const RunInfo& info, const Tally& t) {
   r += fmt::format("  {:<22}{:>14}{:>10.0f} MB/s\n", "zlib level 1 inflate",
                    Micros(PerSegment(t.zlib_inflate_nanos, t.total.segments)),
                    Throughput(t.total.bytes_in, t.zlib_inflate_nanos));
+  r += fmt::format("  {:<22}{:>14}{:>10.0f} MB/s\n", "LZ4 compress",
+                   Micros(PerSegment(t.lz4_compress_nanos, t.total.segments)),
+                   Throughput(t.total.bytes_in, t.lz4_compress_nanos));
+  r += fmt::format("  {:<22}{:>14}{:>10.0f} MB/s\n", "LZ4 decompress",
+                   Micros(PerSegment(t.lz4_decompress_nanos, t.total.segments)),
+                   Throughput(t.total.bytes_in, t.lz4_decompress_nanos));
   r += fmt::format(
-      "  (thread CPU time, all four measured side by side in this run of {:.2f} s; the simulated agent's own\n"
+      "  (thread CPU time, all six measured side by side in this run of {:.2f} s; the simulated agent's own\n"
       "   copying of segments in and out of its buffers is timed apart, {}, and not counted)\n",
       t.seconds, Micros(PerSegment(t.agent_copy_nanos[0] + t.agent_copy_nanos[1], t.total.segments)));
   r += fmt::format(
@@ -153,8 +175,25 @@ std::string TextReport(const Options& o, const RunInfo& info, const Tally& t) {
       Ratio(t.total.bytes_in, t.zlib_bytes), Ratio(t.total.bytes_in, t.total.bytes_wire),
       Micros(PerSegment(ExitNanos(t), t.total.segments)), Micros(PerSegment(ZlibNanos(t), t.total.segments)),
       Speedup(t));
+  r += fmt::format(
+      "LZ4 (default acceleration) on the same segments: ratio {:.2f}; {} per segment (compress + decompress): {}\n",
+      Ratio(t.total.bytes_in, t.lz4_bytes), Micros(PerSegment(Lz4Nanos(t), t.total.segments)),
+      fmt::format("{:.1f}x the exits' CPU (send + receive)",
+                  ExitNanos(t) > 0 ? static_cast<double>(Lz4Nanos(t)) / static_cast<double>(ExitNanos(t)) : 0.0));
   if (t.zlib_mismatches > 0)
     r += fmt::format("  warning: zlib gave back {} segments altered\n", Grouped(t.zlib_mismatches));
+  if (t.lz4_mismatches > 0)
+    r += fmt::format("  warning: LZ4 gave back {} segments altered\n", Grouped(t.lz4_mismatches));
+
+  r += fmt::format("\n  {:<22}{:>10}{:>15}{:>8}{:>8}{:>8}\n", "ratio by segment size", "segments", "bytes in", "exits",
+                   "zlib-1", "LZ4");
+  for (int c = 0; c < kSizeClasses; ++c) {
+    const SizeClass& z = t.by_size[c];
+    if (z.segments == 0) continue;
+    r += fmt::format("    {:<20}{:>10}{:>15}{:>8.2f}{:>8.2f}{:>8.2f}\n", SizeClassName(c), Grouped(z.segments),
+                     Grouped(z.bytes_in), Ratio(z.bytes_in, z.bytes_wire), Ratio(z.bytes_in, z.zlib_bytes),
+                     Ratio(z.bytes_in, z.lz4_bytes));
+  }
 
   if (!t.exit_statistics.empty()) {
     r += "\nsend exit statistics:\n";
@@ -213,6 +252,27 @@ std::string JsonReport(const Options& o, const RunInfo& info, const Tally& t) {
                {"inflate_ns_per_segment", PerSegment(t.zlib_inflate_nanos, t.total.segments)},
                {"mismatches", t.zlib_mismatches}};
   j["exits_faster_than_zlib"] = Speedup(t);
+  j["lz4"] = {{"acceleration", 1},
+              {"bytes", t.lz4_bytes},
+              {"ratio", Ratio(t.total.bytes_in, t.lz4_bytes)},
+              {"compress_nanos", t.lz4_compress_nanos},
+              {"decompress_nanos", t.lz4_decompress_nanos},
+              {"compress_ns_per_segment", PerSegment(t.lz4_compress_nanos, t.total.segments)},
+              {"decompress_ns_per_segment", PerSegment(t.lz4_decompress_nanos, t.total.segments)},
+              {"mismatches", t.lz4_mismatches}};
+  nlohmann::json sizes = nlohmann::json::object();
+  for (int c = 0; c < kSizeClasses; ++c) {
+    const SizeClass& z = t.by_size[c];
+    sizes[SizeClassKey(c)] = {{"segments", z.segments},
+                              {"bytes_in", z.bytes_in},
+                              {"exits_bytes", z.bytes_wire},
+                              {"zlib_bytes", z.zlib_bytes},
+                              {"lz4_bytes", z.lz4_bytes},
+                              {"exits_ratio", Ratio(z.bytes_in, z.bytes_wire)},
+                              {"zlib_ratio", Ratio(z.bytes_in, z.zlib_bytes)},
+                              {"lz4_ratio", Ratio(z.bytes_in, z.lz4_bytes)}};
+  }
+  j["by_size"] = sizes;
   j["exit_statistics"] = t.exit_statistics;
   nlohmann::json verdict = {{"passed", Passed(t)},
                             {"delivered", t.delivered},

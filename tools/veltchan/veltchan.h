@@ -39,11 +39,14 @@ struct Options {
   int32_t max_segment = 32768;
   int log_level = 1;
   int statistics = 0;
+  std::string exit_data;           // the sending channel's 32 characters of exit data
+  std::string receiver_exit_data;  // the receiving channel's
   std::string lib_dir;
   std::string keep_dir;      // keep configuration, log and statistics files here
   bool json = false;
   std::string svg;
   bool progress = false;     // decided from the terminal, not an option
+  bool compare = true;       // also zlib and LZ4 on the same segments (advise runs without)
 };
 
 // One replayed message payload and where it came from.
@@ -83,6 +86,17 @@ struct Slice {
 };
 inline constexpr int kSlices = 100;
 
+// Segments by size, for the ratio of each compressor where it differs most.
+inline constexpr int kSizeClasses = 3;  // under 1 KiB, 1 to 8 KiB, 8 KiB and more
+inline int SizeClassOf(std::size_t bytes) { return bytes < 1024 ? 0 : bytes < 8192 ? 1 : 2; }
+struct SizeClass {
+  int64_t segments = 0;
+  int64_t bytes_in = 0;
+  int64_t bytes_wire = 0;  // the exits
+  int64_t zlib_bytes = 0;
+  int64_t lz4_bytes = 0;
+};
+
 struct BadSegment {
   int64_t number = 0;  // 1-based over the run
   int type = 0;
@@ -109,6 +123,12 @@ struct Tally {
   int64_t zlib_deflate_nanos = 0;
   int64_t zlib_inflate_nanos = 0;
   int64_t zlib_mismatches = 0;
+  // LZ4 at its default acceleration, each segment on its own.
+  int64_t lz4_bytes = 0;
+  int64_t lz4_compress_nanos = 0;
+  int64_t lz4_decompress_nanos = 0;
+  int64_t lz4_mismatches = 0;
+  SizeClass by_size[kSizeClasses];
   int64_t delivered = 0;
   int64_t intact = 0;
   int64_t suppressed = 0;  // segments passed after an exit answered MQXCC_SUPPRESS_EXIT

@@ -1,0 +1,151 @@
+#include "readers/stats_reader.h"
+
+#include "host/stats_lines.h"
+
+namespace velt::readers {
+
+namespace {
+
+struct StatsFormats {
+  LineFormat segment = CompileFormat(kStatsSegmentLine);
+  LineFormat segment_no_mean = CompileFormat(kStatsSegmentLineNoMean);
+  LineFormat total = CompileFormat(kStatsTotalLine);
+  LineFormat mean = CompileFormat(kStatsMeanLine);
+  LineFormat overall = CompileFormat(kStatsOverallLine);
+};
+
+const StatsFormats& Formats() {
+  static const StatsFormats formats;
+  return formats;
+}
+
+void NameUnreadable(StatsReport* report, int64_t line) {
+  ++report->unreadable;
+  if (report->unreadable_lines.size() < kNamedLines) report->unreadable_lines.push_back(line);
+}
+
+void AddToChart(StatsReader* r, int64_t before, int64_t after) {
+  ChartPoint& p = r->filling;
+  p.bytes_before += before;
+  p.bytes_after += after;
+  if (++p.lines < r->report.chart_span) return;
+  std::vector<ChartPoint>& chart = r->report.chart;
+  chart.push_back(p);
+  p = ChartPoint{};
+  if (chart.size() < kChartPoints) return;
+  // Full: every two points become one, and each later point covers twice
+  // as many lines.
+  for (std::size_t i = 0; i < chart.size() / 2; ++i) {
+    chart[i].bytes_before = chart[2 * i].bytes_before + chart[2 * i + 1].bytes_before;
+    chart[i].bytes_after = chart[2 * i].bytes_after + chart[2 * i + 1].bytes_after;
+    chart[i].lines = chart[2 * i].lines + chart[2 * i + 1].lines;
+  }
+  chart.resize(chart.size() / 2);
+  r->report.chart_span *= 2;
+}
+
+// Hands the open instance to the report and starts a new one.
+void CloseInstance(StatsReader* r) {
+  StatsInstance& open = r->open;
+  if (open.first_line != 0) {
+    StatsReport& report = r->report;
+    if (!open.closed && open.segments > 0) {
+      // No summary (yet): the ratios as the exit would write them now.
+      open.has_ratios = open.compressed > 0;
+      if (open.has_ratios)
+        open.overall_ratio = (static_cast<double>(open.segments - open.compressed) + r->sum_ratios) /
+                             static_cast<double>(open.segments);
+    }
+    if (open.closed && open.segment_lines > 0 && r->last_count != open.segments) open.lines_in_step = false;
+    ++report.instance_count;
+    report.total.segment_lines += open.segment_lines;
+    report.total.bytes_before += open.bytes_before;
+    report.total.bytes_after += open.bytes_after;
+    report.total.segments += open.segments;
+    report.total.compressed += open.compressed;
+    if (report.instances.size() < kKeptInstances) report.instances.push_back(open);
+  }
+  open = StatsInstance{};
+  r->summary_open = false;
+  r->last_count = 0;
+  r->sum_ratios = 0;
+}
+
+void Begin(StatsReader* r, int64_t line) {
+  if (r->open.first_line == 0) r->open.first_line = line;
+  r->open.last_line = line;
+}
+
+void OnLine(StatsReader* r, int64_t line, std::string_view text) {
+  ++r->report.lines;
+  const StatsFormats& f = Formats();
+  Matched m;
+  if (MatchLine(f.segment, text, &m) || MatchLine(f.segment_no_mean, text, &m)) {
+    if (r->summary_open) CloseInstance(r);
+    const int64_t count = m.integers[0];
+    // A count back at 1 begins another instance (the one before ended
+    // without a summary).
+    if (count == 1 && r->open.segment_lines > 0) CloseInstance(r);
+    Begin(r, line);
+    StatsInstance& open = r->open;
+    if (count != r->last_count + 1) open.lines_in_step = false;
+    r->last_count = count;
+    ++open.segment_lines;
+    open.segments = count;
+    open.compressed = m.integers[1];
+    open.bytes_before += m.integers[2];
+    open.bytes_after += m.integers[3];
+    if (m.real_count == 2) {
+      open.mean_ratio = m.reals[1];
+      r->sum_ratios = m.reals[1] * static_cast<double>(m.integers[1]);
+    }
+    AddToChart(r, m.integers[2], m.integers[3]);
+    return;
+  }
+  if (MatchLine(f.total, text, &m)) {
+    if (r->summary_open) CloseInstance(r);
+    Begin(r, line);
+    r->open.closed = true;
+    r->open.segments = m.integers[0];
+    r->open.compressed = m.integers[1];
+    r->open.has_ratios = false;
+    r->open.mean_ratio = 0;
+    r->summary_open = true;
+    return;
+  }
+  if (r->summary_open && MatchLine(f.mean, text, &m)) {
+    r->open.last_line = line;
+    r->open.mean_ratio = m.reals[0];
+    r->open.has_ratios = true;
+    return;
+  }
+  if (r->summary_open && MatchLine(f.overall, text, &m)) {
+    r->open.last_line = line;
+    r->open.overall_ratio = m.reals[0];
+    CloseInstance(r);
+    return;
+  }
+  NameUnreadable(&r->report, line);
+}
+
+}  // namespace
+
+void FeedStats(StatsReader* reader, const char* data, std::size_t size) {
+  FeedLines(
+      &reader->feed, data, size, [reader](int64_t line, std::string_view text) { OnLine(reader, line, text); },
+      [reader](int64_t line) {
+        ++reader->report.lines;
+        NameUnreadable(&reader->report, line);
+      });
+}
+
+void FinishStats(StatsReader* reader) {
+  CloseInstance(reader);
+  if (reader->filling.lines > 0) {
+    reader->report.chart.push_back(reader->filling);
+    reader->filling = ChartPoint{};
+  }
+  reader->report.partial_last_line = LinePending(reader->feed);
+}
+
+}  // namespace velt::readers

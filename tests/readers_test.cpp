@@ -1,0 +1,177 @@
+// The readers of the statistics file and the log against the writers
+// themselves: what the exit writes is read back with the exit's own figures,
+// whatever the chunks the file arrives in, and lines that are not the
+// writer's (binary, enormous, cut short, from the other file) are counted
+// and named without disturbing the rest.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "host/context.h"
+#include "host/log.h"
+#include "host/log_lines.h"
+#include "host/stats.h"
+#include "readers/log_reader.h"
+#include "readers/stats_reader.h"
+#include "support.h"
+
+namespace velt::test {
+namespace {
+
+// A context with its files in a scratch directory.
+struct Writer {
+  ScratchDir dir;
+  ExitParms parms{};
+  ExitContext* ctx = nullptr;
+  explicit Writer(const std::string& settings) {
+    UseConfig(dir.File("velt.cfg"), settings + "\nLogFile = " + dir.File("velt.log") + "\nStatsFile = " +
+                                        dir.File("velt.dat") + "\n");
+    std::memset(parms.ExitData, ' ', sizeof parms.ExitData);
+    ctx = Init(&parms, "RCVR");
+  }
+  ~Writer() { ReleaseContext(&parms, ctx); }
+};
+
+// The three segments of the statistics' worked example and their summary,
+// as the exit writes them.
+std::string WrittenStatistics() {
+  Writer w("Statistics = 2");
+  const int32_t segments[][2] = {{1000, 500}, {300, 300}, {1200, 400}};
+  for (const auto& s : segments) {
+    UpdateStats(s[0], s[1], w.ctx);
+    WriteStats(w.ctx);
+  }
+  WriteStatsSummary(w.ctx);
+  return ReadFile(w.dir.File("velt.dat"));
+}
+
+template <typename Reader, typename Feed>
+void FeedInChunks(Reader* reader, const std::string& text, std::size_t chunk, Feed feed) {
+  for (std::size_t at = 0; at < text.size(); at += chunk)
+    feed(reader, text.data() + at, std::min(chunk, text.size() - at));
+}
+
+readers::StatsReport ReadStats(const std::string& text, std::size_t chunk) {
+  readers::StatsReader reader;
+  FeedInChunks(&reader, text, chunk, readers::FeedStats);
+  readers::FinishStats(&reader);
+  return reader.report;
+}
+
+readers::LogReport ReadLog(const std::string& text, std::size_t chunk) {
+  readers::LogReader reader;
+  FeedInChunks(&reader, text, chunk, readers::FeedLog);
+  readers::FinishLog(&reader);
+  return reader.report;
+}
+
+// What comes around two copies of a real file, and what the reader must
+// make of it.
+struct HostileCase {
+  const char* name;
+  std::string before, between, after;
+  std::vector<int64_t> unreadable;  // line numbers
+  bool partial;
+};
+
+std::vector<HostileCase> HostileCases(const std::string& foreign_line) {
+  const std::string binary("\x00\xff\x01\x02 B= \xab\xab\n", 11);
+  return {
+      {"Clean", "", "", "", {}, false},
+      {"CutShort", "", "", " 00001  0000", {}, true},
+      {"Binary", binary, "", "", {1}, false},
+      {"EnormousLine", "", std::string(3 * readers::kMaxLine, 'x') + "\n", "", {7}, false},
+      {"EnormousLastLineCutShort", "", "", std::string(2 * readers::kMaxLine, 'y'), {}, true},
+      {"MixedWithTheOtherFile", foreign_line + "\n", foreign_line + "\r\n", "", {1, 8}, false},
+  };
+}
+
+TEST(StatisticsReader, ReadsBackWhatTheExitWroteInAnyChunksAndAroundHostileLines) {
+  const std::string written = WrittenStatistics();
+  for (const HostileCase& c : HostileCases("09:05:03 [4] SDR :ReadCfg: Log level  = 4")) {
+    const std::string text = c.before + written + c.between + written + c.after;
+    for (const std::size_t chunk : {std::size_t{1}, std::size_t{5}, std::size_t{4096}, text.size()}) {
+      SCOPED_TRACE(std::string(c.name) + ", chunks of " + std::to_string(chunk));
+      const readers::StatsReport r = ReadStats(text, chunk);
+      EXPECT_EQ(r.unreadable_lines, c.unreadable);
+      EXPECT_EQ(r.unreadable, static_cast<int64_t>(c.unreadable.size()));
+      EXPECT_EQ(r.partial_last_line, c.partial);
+      ASSERT_EQ(r.instance_count, 2);
+      for (const readers::StatsInstance& i : r.instances) {
+        EXPECT_TRUE(i.closed);
+        EXPECT_TRUE(i.lines_in_step);
+        EXPECT_EQ(i.segments, 3);
+        EXPECT_EQ(i.compressed, 2);
+        EXPECT_EQ(i.segment_lines, 3);
+        EXPECT_DOUBLE_EQ(i.mean_ratio, 2.5);
+        EXPECT_DOUBLE_EQ(i.overall_ratio, 2.0);
+        EXPECT_EQ(i.bytes_before, 2500);
+        EXPECT_EQ(i.bytes_after, 1200);
+      }
+      EXPECT_EQ(r.total.bytes_before, 5000);
+    }
+  }
+}
+
+TEST(StatisticsReader, AnInstanceStillRunningHasTheFiguresOfItsLastLine) {
+  const std::string written = WrittenStatistics();
+  const std::string running = written.substr(0, written.find("Total msgs"));
+  const readers::StatsReport r = ReadStats(written + running, 64);
+  ASSERT_EQ(r.instances.size(), 2u);
+  const readers::StatsInstance& open = r.instances[1];
+  EXPECT_FALSE(open.closed);
+  EXPECT_EQ(open.segments, 3);
+  EXPECT_EQ(open.compressed, 2);
+  EXPECT_DOUBLE_EQ(open.mean_ratio, 2.5);
+  // As the summary would say: (3 - 2 + 2.5 * 2) / 3.
+  EXPECT_DOUBLE_EQ(open.overall_ratio, 2.0);
+}
+
+// A message that leaves its line open (the decode overflow) is followed on
+// the same line by the next message, which is counted in its own right.
+std::string WrittenLog() {
+  Writer w("LogLevel = 6");
+  WriteLog(kLogReject, w.ctx, kLogRecvDecodeOverflow, 40000L, 32756L);
+  WriteLog(kLogTrace, w.ctx, "ProcessXmitRecv: returning response = %ld\n", -6L);
+  WriteLog(kLogReject, w.ctx, kLogRefusedCompression, 700L, 600L);
+  WriteLog(kLogReject, w.ctx, kLogRecvCacheTooSmall, 5, 4);
+  WriteLog(kLogReject, w.ctx, kLogRecvAdjustTable);
+  WriteLog(kLogCall, w.ctx, "velt_exit: ProcessXmitRecv: before %ld after %ld\n\n", 10L, 20L);
+  DumpBuffer("0123456789abcdef", 16, w.ctx);
+  return ReadFile(w.dir.File("velt.log"));
+}
+
+TEST(LogReader, CountsWhatTheExitWroteInAnyChunksAndAroundHostileLines) {
+  const std::string written = WrittenLog();
+  for (const HostileCase& c : HostileCases(" 00001  00001  B= 01000 A= 00500 Ratio = 2.0000 (Mean = 2.0000) ")) {
+    // The cases number lines for a statistics file of six lines; past the
+    // first line, they shift by the log's own length.
+    std::vector<int64_t> expected = c.unreadable;
+    for (int64_t& line : expected)
+      if (line > 1) line += static_cast<int64_t>(std::count(written.begin(), written.end(), '\n')) - 6;
+    const std::string text = c.before + written + c.between + written + c.after;
+    for (const std::size_t chunk : {std::size_t{1}, std::size_t{7}, text.size()}) {
+      SCOPED_TRACE(std::string(c.name) + ", chunks of " + std::to_string(chunk));
+      const readers::LogReport r = ReadLog(text, chunk);
+      EXPECT_EQ(r.unreadable_lines, expected);
+      EXPECT_EQ(r.partial_last_line, c.partial);
+      EXPECT_EQ(r.kinds[static_cast<int>(LogKind::kChannelClosed)].count, 2 * 3);
+      EXPECT_EQ(r.kinds[static_cast<int>(LogKind::kRefusedCompression)].count, 2);
+      EXPECT_EQ(r.kinds[static_cast<int>(LogKind::kConfiguration)].count, 2);
+      EXPECT_EQ(r.by_level[0], 2 * 4);
+      EXPECT_EQ(r.recv_end, r.messages);
+      EXPECT_EQ(r.dump_lines, 2 * 2);
+      ASSERT_EQ(r.action_count, 2 * 3);
+      // The overflow line is shown up to where the next message begins.
+      const std::string& overflow = r.actions[0].text;
+      EXPECT_EQ(overflow.substr(8), " [0] RCVR :ProcessXmitRecv: Decode overflow (msg_length = 40000, buffer length = 32756)");
+      EXPECT_EQ(r.actions[2].text.substr(8), " [0] RCVR :ProcessXmitRecv: adjust \"HdrTblSize\" in receiver's config file!");
+    }
+  }
+}
+
+}  // namespace
+}  // namespace velt::test

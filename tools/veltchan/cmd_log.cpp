@@ -1,0 +1,192 @@
+// veltchan log: the exits' logs read back: lines by level, messages by kind
+// with their first and last time, and the lines that need action in full;
+// with --follow, the files are read on as they grow and each line that needs
+// action is printed as it arrives.
+#include <sys/stat.h>
+
+#include <chrono>
+#include <csignal>
+#include <memory>
+#include <thread>
+
+#include <fmt/format.h>
+#include <nlohmann/json.hpp>
+
+#include "commands.h"
+#include "file_chunks.h"
+#include "readers/log_reader.h"
+#include "text_out.h"
+
+namespace velt::chan {
+
+namespace {
+
+using readers::LogReport;
+
+volatile std::sig_atomic_t g_stop_following = 0;
+extern "C" void StopFollowing(int) { g_stop_following = 1; }
+
+struct FollowedFile {
+  std::string path;
+  readers::LogReader reader;
+  std::FILE* file = nullptr;
+  long offset = 0;
+  FollowedFile() = default;
+  FollowedFile(const FollowedFile&) = delete;
+  FollowedFile& operator=(const FollowedFile&) = delete;
+  ~FollowedFile() {
+    if (file != nullptr) std::fclose(file);
+  }
+};
+
+void PrintAction(void* user, const readers::LogAction& action) {
+  const auto* f = static_cast<const FollowedFile*>(user);
+  WriteOut(fmt::format("{}:{}: {}\n", f->path, action.line, action.text));
+}
+
+// Reads what the file holds beyond what was read; true when it had grown.
+// A file that became shorter was replaced (rotated): it is read afresh.
+bool ReadOn(FollowedFile* f, std::vector<char>* buffer) {
+  struct stat st {};
+  if (::stat(f->path.c_str(), &st) != 0) return false;
+  if (st.st_size < f->offset) {
+    std::fclose(f->file);
+    f->file = OpenForReading(f->path);
+    f->offset = 0;
+    f->reader.feed = readers::LineFeed{};
+  }
+  if (st.st_size == f->offset) return false;
+  if (std::fseek(f->file, f->offset, SEEK_SET) != 0) return false;
+  const std::size_t n = ReadToEnd(f->file, f->path, buffer,
+                                  [f](const char* data, std::size_t size) { readers::FeedLog(&f->reader, data, size); });
+  f->offset += static_cast<long>(n);
+  return n > 0;
+}
+
+std::string LineList(const std::vector<int64_t>& lines, int64_t count) {
+  std::string text;
+  for (const int64_t line : lines) text += fmt::format("{}{}", text.empty() ? "" : ", ", line);
+  if (count > static_cast<int64_t>(lines.size()))
+    text += fmt::format(" and {} more", Grouped(count - static_cast<int64_t>(lines.size())));
+  return text;
+}
+
+// JSON keys of the kinds.
+const char* KindKey(LogKind kind) {
+  switch (kind) {
+    case LogKind::kRefusedCompression: return "refused_compression";
+    case LogKind::kSequenceBreak: return "sequence_break";
+    case LogKind::kChannelClosed: return "channel_closed";
+    case LogKind::kAllocationFailure: return "allocation_failure";
+    case LogKind::kConfiguration: return "configuration";
+    case LogKind::kOther: return "other";
+  }
+  return "other";
+}
+
+std::string LevelName(int level) { return level < readers::kLogLevels - 1 ? std::to_string(level) : "other"; }
+
+std::string Text(const std::vector<std::unique_ptr<FollowedFile>>& files, bool with_actions) {
+  std::string r;
+  for (const auto& f : files) {
+    const LogReport& s = f->reader.report;
+    r += fmt::format("veltchan log: {}: {} lines: {} messages (SDR {}, RCVR {}), {} dump lines, {} blank, {} unreadable",
+                     f->path, Grouped(s.lines), Grouped(s.messages), Grouped(s.send_end), Grouped(s.recv_end),
+                     Grouped(s.dump_lines), Grouped(s.blank_lines), Grouped(s.unreadable));
+    r += s.messages > 0 ? fmt::format("; {} to {}\n", s.first, s.last) : "\n";
+    r += "  messages by level:";
+    for (int level = 0; level < readers::kLogLevels; ++level)
+      if (s.by_level[level] > 0) r += fmt::format("  [{}] {}", LevelName(level), Grouped(s.by_level[level]));
+    r += "\n";
+    r += fmt::format("  {:<34}{:>10}  {:<8}  {:<8}\n", "messages by kind", "count", "first", "last");
+    for (int k = 0; k < kLogKinds; ++k) {
+      const readers::LogKindCount& c = s.kinds[k];
+      r += fmt::format("  {:<34}{:>10}  {:<8}  {:<8}\n", readers::LogKindName(static_cast<LogKind>(k)), Grouped(c.count),
+                       c.count > 0 ? c.first : "-", c.count > 0 ? c.last : "-");
+    }
+    if (s.unreadable > 0)
+      r += fmt::format("  unreadable lines: {} (line {})\n", Grouped(s.unreadable), LineList(s.unreadable_lines, s.unreadable));
+    if (s.partial_last_line) r += "  the last line is cut short (the file is still being written): left out\n";
+    if (!with_actions) continue;
+    if (s.action_count == 0) {
+      r += "  no line needs action\n";
+      continue;
+    }
+    r += fmt::format("  lines that need action ({}):\n", Grouped(s.action_count));
+    for (const readers::LogAction& a : s.actions) r += fmt::format("    {}:{}: {}\n", f->path, a.line, a.text);
+    if (s.action_count > static_cast<int64_t>(s.actions.size()))
+      r += fmt::format("    ... {} more\n", Grouped(s.action_count - static_cast<int64_t>(s.actions.size())));
+  }
+  return r;
+}
+
+std::string Json(const std::vector<std::unique_ptr<FollowedFile>>& files) {
+  nlohmann::json all = nlohmann::json::array();
+  for (const auto& f : files) {
+    const LogReport& s = f->reader.report;
+    nlohmann::json levels = nlohmann::json::object();
+    for (int level = 0; level < readers::kLogLevels; ++level) levels[LevelName(level)] = s.by_level[level];
+    nlohmann::json kinds = nlohmann::json::object();
+    for (int k = 0; k < kLogKinds; ++k) {
+      const readers::LogKindCount& c = s.kinds[k];
+      kinds[KindKey(static_cast<LogKind>(k))] = {
+          {"count", c.count},
+          {"first", c.count > 0 ? nlohmann::json(c.first) : nlohmann::json(nullptr)},
+          {"last", c.count > 0 ? nlohmann::json(c.last) : nlohmann::json(nullptr)}};
+    }
+    nlohmann::json actions = nlohmann::json::array();
+    for (const readers::LogAction& a : s.actions) actions.push_back({{"line", a.line}, {"text", a.text}});
+    all.push_back({{"file", f->path},
+                   {"lines", s.lines},
+                   {"messages", s.messages},
+                   {"send_end", s.send_end},
+                   {"recv_end", s.recv_end},
+                   {"dump_lines", s.dump_lines},
+                   {"blank_lines", s.blank_lines},
+                   {"first", s.messages > 0 ? nlohmann::json(s.first) : nlohmann::json(nullptr)},
+                   {"last", s.messages > 0 ? nlohmann::json(s.last) : nlohmann::json(nullptr)},
+                   {"by_level", levels},
+                   {"by_kind", kinds},
+                   {"action_count", s.action_count},
+                   {"actions", actions},
+                   {"unreadable", s.unreadable},
+                   {"unreadable_lines", s.unreadable_lines},
+                   {"partial_last_line", s.partial_last_line}});
+  }
+  return nlohmann::json{{"files", all}}.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+}
+
+}  // namespace
+
+int RunLogCommand(const LogOptions& o) {
+  std::vector<std::unique_ptr<FollowedFile>> files;
+  for (const std::string& path : o.files) {
+    auto f = std::make_unique<FollowedFile>();
+    f->path = path;
+    f->file = OpenForReading(path);
+    if (o.follow && !o.json) {
+      f->reader.on_action = PrintAction;
+      f->reader.user = f.get();
+    }
+    files.push_back(std::move(f));
+  }
+  std::vector<char> buffer;
+  for (auto& f : files) ReadOn(f.get(), &buffer);
+  if (o.follow) {
+    std::signal(SIGINT, StopFollowing);
+    std::signal(SIGTERM, StopFollowing);
+    int64_t idle = 0;
+    while (g_stop_following == 0 && (o.idle_polls == 0 || idle < o.idle_polls)) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(o.poll_ms));
+      bool grew = false;
+      for (auto& f : files) grew = ReadOn(f.get(), &buffer) || grew;
+      idle = grew ? 0 : idle + 1;
+    }
+  }
+  for (auto& f : files) readers::FinishLog(&f->reader);
+  // Following has printed the action lines already.
+  WriteOut(o.json ? Json(files) : Text(files, !o.follow));
+  return kExitPass;
+}
+
+}  // namespace velt::chan

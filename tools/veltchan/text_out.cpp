@@ -1,0 +1,99 @@
+#include "text_out.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <vector>
+
+#include <fmt/format.h>
+
+#include "veltchan.h"
+
+namespace velt::chan {
+
+namespace fs = std::filesystem;
+
+std::string Grouped(int64_t value) {
+  const uint64_t magnitude = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
+  const std::string digits = std::to_string(magnitude);
+  std::string out;
+  for (std::size_t i = 0; i < digits.size(); ++i) {
+    if (i > 0 && (digits.size() - i) % 3 == 0) out += ',';
+    out += digits[i];
+  }
+  if (value < 0) out.insert(out.begin(), '-');
+  return out;
+}
+
+std::string XmlEscape(const std::string& text) {
+  std::string out;
+  for (const char c : text) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      default:
+        // Control characters are not allowed in XML 1.0 text.
+        out += static_cast<unsigned char>(c) < 0x20 && c != '\t' ? '?' : c;
+    }
+  }
+  return out;
+}
+
+void WriteOut(const std::string& text) {
+  std::fwrite(text.data(), 1, text.size(), stdout);
+  std::fflush(stdout);
+}
+
+void AtomicOutput::Open(const std::string& path) {
+  target = path;
+  const fs::path p(path);
+  if (fs::is_directory(p)) throw UsageError(fmt::format("cannot write {}: it is a directory", path));
+  const fs::path dir = p.has_parent_path() ? p.parent_path() : fs::path(".");
+  std::string hidden(".");
+  hidden.append(p.filename().string()).append(".XXXXXX");
+  std::string pattern = (dir / hidden).string();
+  std::vector<char> name(pattern.begin(), pattern.end());
+  name.push_back('\0');
+  fd = mkstemp(name.data());
+  if (fd < 0) throw UsageError(fmt::format("cannot write {}: {}", path, std::strerror(errno)));
+  temporary = name.data();
+}
+
+void AtomicOutput::Commit(const std::string& content) {
+  std::size_t done = 0;
+  while (done < content.size()) {
+    const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) throw UsageError(fmt::format("cannot write {}: {}", target, std::strerror(errno)));
+    done += static_cast<std::size_t>(n);
+  }
+  // mkstemp makes the file private; give it the mode a newly created file
+  // gets under the user's umask.
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  ::fchmod(fd, 0666 & ~mask);
+  if (::close(fd) != 0) {
+    fd = -1;
+    throw UsageError(fmt::format("cannot write {}: {}", target, std::strerror(errno)));
+  }
+  fd = -1;
+  if (std::rename(temporary.c_str(), target.c_str()) != 0)
+    throw UsageError(fmt::format("cannot write {}: {}", target, std::strerror(errno)));
+  temporary.clear();
+}
+
+void AtomicOutput::Discard() {
+  if (fd >= 0) ::close(fd);
+  fd = -1;
+  if (!temporary.empty()) std::remove(temporary.c_str());
+  temporary.clear();
+}
+
+}  // namespace velt::chan

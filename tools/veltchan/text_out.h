@@ -1,0 +1,36 @@
+// Output helpers the commands share: grouped numbers, XML text, standard
+// output, and files written whole or not at all.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace velt::chan {
+
+// 1234567 as "1,234,567".
+std::string Grouped(int64_t value);
+// Text safe inside an XML element or attribute.
+std::string XmlEscape(const std::string& text);
+// Writes text to standard output and flushes it.
+void WriteOut(const std::string& text);
+
+// A file written whole or not at all: the content goes to a temporary file
+// beside the target, created at Open so that a target that cannot be
+// written is reported before any work, and renamed over the target at
+// Commit. Throws UsageError.
+struct AtomicOutput {
+  std::string target;
+  std::string temporary;
+  int fd = -1;
+
+  AtomicOutput() = default;
+  AtomicOutput(const AtomicOutput&) = delete;
+  AtomicOutput& operator=(const AtomicOutput&) = delete;
+  ~AtomicOutput() { Discard(); }
+
+  void Open(const std::string& path);
+  void Commit(const std::string& content);
+  void Discard();
+};
+
+}  // namespace velt::chan
