@@ -10,17 +10,25 @@ velt_need_packages() {
   for pkg in "$@"; do
     dpkg-query -W -f='${Status}\n' "$pkg" 2>/dev/null | grep -q ' installed$' || missing+=("$pkg")
   done
-  [ ${#missing[@]} -eq 0 ] && return 0
+  if [ ${#missing[@]} -eq 0 ]; then
+    echo "velt: the $# Debian packages needed are installed"
+    return 0
+  fi
   if [ "$(id -u)" -ne 0 ]; then
     echo "velt: missing Debian packages: ${missing[*]}" >&2
     echo "velt: run as root: apt-get update && apt-get install -y --no-install-recommends ${missing[*]}" >&2
     exit 2
   fi
   echo "velt: installing: ${missing[*]}"
-  # Another apt run on the machine holds the lock for a while: wait for it
-  # rather than fail.
-  local apt=(apt-get -o DPkg::Lock::Timeout=600 -qq)
-  DEBIAN_FRONTEND=noninteractive "${apt[@]}" update
+  # Another apt run on the machine may hold its locks for a while: dpkg's is
+  # waited for by apt itself, the package lists' lock by trying again.
+  local apt=(apt-get -o DPkg::Lock::Timeout=600 -qq) try
+  for try in $(seq 60); do
+    DEBIAN_FRONTEND=noninteractive "${apt[@]}" update && break
+    [ "$try" -lt 60 ] || exit 1
+    echo "velt: apt-get update failed; trying again in 10 s"
+    sleep 10
+  done
   DEBIAN_FRONTEND=noninteractive "${apt[@]}" install -y --no-install-recommends "${missing[@]}" >/dev/null
   echo "velt: installed: ${missing[*]}"
 }
