@@ -6,9 +6,11 @@
 # (the simulated channel agent) finds the installed exits without --lib-dir,
 # loads them and carries a short run of every kind of segment through them
 # intact.
-#   package_deb_test.sh BUILD_DIR VERSION PREFIX EXITS_DIR
+#   package_deb_test.sh BUILD_DIR VERSION PREFIX EXITS_DIR FOUND_BY_DEFAULT
+# FOUND_BY_DEFAULT is "no" for an exits folder configured absolute: veltchan
+# then looks there, outside the scratch root, and is given --lib-dir.
 set -euo pipefail
-build=$1 version=$2 prefix=$3 exits=$4
+build=$1 version=$2 prefix=$3 exits=$4 found_by_default=$5
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail() {
@@ -53,8 +55,10 @@ veltchan=$root$prefix/bin/veltchan
 
 # Run from elsewhere, so nothing is found through the working directory.
 cd "$work"
+lib_dir=()
+[ "$found_by_default" = yes ] || lib_dir=(--lib-dir "$root$exits")
 rc=0
-"$veltchan" --messages 300 --seed 7 --json >"$work/report.json" 2>"$work/err" || rc=$?
+"$veltchan" --messages 300 --seed 7 --json "${lib_dir[@]}" >"$work/report.json" 2>"$work/err" || rc=$?
 [ "$rc" -eq 0 ] || { cat "$work/err" "$work/report.json"; fail "installed veltchan ended with status $rc"; }
 grep -q "\"lib_dir\": *\"$root$exits\"" "$work/report.json" ||
   fail "installed veltchan did not load the installed exits: $(grep -o '"lib_dir": *"[^"]*"' "$work/report.json")"
