@@ -13,7 +13,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 . .ci/i386-env.sh
 
-. .ci/packages.sh
+. packaging/need-packages.sh
 
 velt_i386_enable
 if [ -z "$VELT_I386_MODE" ]; then
@@ -34,7 +34,7 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
 fi
 # zlib comes as lib32z1-dev (the multilib package of the host's own zlib
 # version); the i386 GoogleTest, benchmark and fmt packages are multiarch.
-velt_install_missing g++-multilib lib32z1-dev libgtest-dev:i386 libgmock-dev:i386 \
+velt_need_packages g++-multilib lib32z1-dev libgtest-dev:i386 libgmock-dev:i386 \
   libbenchmark-dev:i386 libfmt-dev:i386 libcli11-dev nlohmann-json3-dev
 
 echo "== i386 test suite: $VELT_I386_HOW"

@@ -13,9 +13,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 . .ci/i386-env.sh
 
-. .ci/packages.sh
+. packaging/need-packages.sh
 
-velt_install_missing g++-mingw-w64-i686
+velt_need_packages g++-mingw-w64-i686
 
 # Each DLL exports exactly velt_exit and WEP, undecorated, and imports only
 # from the system (no libgcc, libstdc++ or winpthread DLL at the queue manager).
@@ -74,7 +74,7 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
   dpkg --add-architecture i386
   velt_apt_updated=0
 fi
-velt_install_missing wine wine32:i386
+velt_need_packages wine wine32:i386
 echo "== 32-bit Windows test: $VELT_I386_HOW"
 run_test wine win32 build/windows/bin/velt_windows_test.exe
 echo "== Windows checks passed"

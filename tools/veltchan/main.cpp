@@ -42,11 +42,15 @@ void Fail(const std::string& message) {
   std::fprintf(stderr, "veltchan: %s\n", line.c_str());
 }
 
-// The libraries sit in ../lib next to the directory of the program.
+// Installed, the exits are in the exits folder (VELT_EXITS_FROM_BIN, set by
+// packaging/CMakeLists.txt relative to the program's folder, or absolute); in
+// the build tree they sit in ../lib next to the program's folder.
 std::string DefaultLibDir(const char* argv0) {
   std::error_code ec;
   fs::path self = fs::read_symlink("/proc/self/exe", ec);
   if (ec) self = fs::absolute(argv0, ec);
+  const fs::path installed = (self.parent_path() / VELT_EXITS_FROM_BIN).lexically_normal();
+  if (fs::exists(installed, ec)) return installed.string();
   return (self.parent_path() / ".." / "lib").lexically_normal().string();
 }
 
@@ -174,6 +178,7 @@ int Main(int argc, char** argv) {
       "arrived intact.",
       "veltchan"};
   app.get_formatter()->column_width(30);
+  app.set_version_flag("--version", "veltchan " VELT_VERSION, "Print the version and exit");
   auto* paths = app.add_option("PATH", o.paths,
                                "Files or directories to replay, each file one message (directories walked in sorted "
                                "order); none: the built-in workload");
@@ -214,7 +219,9 @@ int Main(int argc, char** argv) {
   app.add_option("--receiver-exit-data", o.receiver_exit_data,
                  "Exit data of the receiving channel (e.g. \"HDR=2\" to see a receiver with a smaller header table)")
       ->type_name("TEXT");
-  app.add_option("--lib-dir", o.lib_dir, "Directory holding VELTSEND.so and VELTRECV.so (default: ../lib beside veltchan)")
+  app.add_option("--lib-dir", o.lib_dir,
+                 "Directory holding VELTSEND.so and VELTRECV.so (default: the installed exits folder, or ../lib "
+                 "beside veltchan's folder)")
       ->type_name("DIR");
   app.add_option("--keep-dir", o.keep_dir,
                  "Write the run's exit configuration, log and statistics files into DIR and keep them (default: a "
@@ -235,6 +242,8 @@ int Main(int argc, char** argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
     Fail(e.what());
