@@ -9,14 +9,15 @@
 #if defined(VELT_RLE_ENCODER)
 // The tokens of the encoder depend only on the stretches of equal bytes, not
 // on where a token before them ended: a stretch of four or more equal bytes
-// (other than 0xAB) becomes one run, anything else literals. So per block
-// the masks give every stretch at once: R4 flags four equal bytes from a
-// position, a byte belongs to a run when one of the four R4 positions up to
-// it is set, a run starts where a member's left neighbour differs and ends
-// where its right one does. The run keeps three bytes at its start (0xAB,
-// the byte, the length) and drops the rest; the kept bytes are written in
-// one go. A run still going at the end of a block gets its length once its
-// end is seen (patched in the stream).
+// (other than 0xAB) becomes one run, anything else literals. The run keeps
+// three bytes at its start (0xAB, the byte, the length) and drops the rest,
+// so per block the masks give every token at once: with eq flagging a byte
+// equal to the next and r4 four equal bytes from a position, a byte is
+// dropped where r4 is set three bytes before it, a run starts where r4 is
+// set and the byte before differs, and ends at a dropped byte that differs
+// from the next. The kept bytes are written in one go. A run still going at
+// the end of a block gets its length once its end is seen (patched in the
+// stream).
 //
 // Stops before a block that holds 0xAB, a run that would pass 255 bytes, or
 // too little input (two blocks and three bytes) or room (a block and three
@@ -30,54 +31,45 @@ inline void EncodeRunBlocks(const Byte* src, Byte* dst, std::size_t n, std::size
   if (n - i < 2 * kBlock + 3 || cap - o < kBlock + 3) return;
   const Vec esc = Splat(kEsc);
   Mask64 eq = Eq64(src + i, src + i + 1);  // bit j: p[j] == p[j + 1]
-  // From the block before; all clear where the loop starts, because the
-  // stream looks at the input afresh there.
+  // From the block before; clear where the loop starts, because the stream
+  // looks at the input afresh there.
   Mask64 prev_r4 = 0;
-  Mask64 prev_starts = 0;
   Mask64 prev_eq_top = 0;
-  bool pending = false;  // a run started and not yet ended
+  Mask64 pending = 0;       // 1 while a run started and has not ended
   std::size_t run_in = 0;   // its first input byte
   std::size_t run_out = 0;  // where its token begins in the stream
+  Byte no_run;              // where the length goes while there is none
   while (n - i >= 2 * kBlock + 3 && cap - o >= kBlock + 3) {
     const Byte* p = src + i;
     if (EqByte64(p, esc) != 0) break;
     const Mask64 eq_next = Eq64(p + kBlock, p + kBlock + 1);
     const Mask64 r4 = eq & ((eq >> 1) | (eq_next << 63)) & ((eq >> 2) | (eq_next << 62));
-    const Mask64 member = r4 | (r4 << 1) | (r4 << 2) | (r4 << 3) | (prev_r4 >> 61) | (prev_r4 >> 62) | (prev_r4 >> 63);
-    const Mask64 starts = member & ~((eq << 1) | prev_eq_top);
-    Mask64 ends = member & ~eq;
-    const Mask64 keep = ~member | starts | (starts << 1) | (starts << 2) | (prev_starts >> 62) | (prev_starts >> 63);
-    std::size_t pending_length = 0;
-    if (pending) {
-      // The first end of the block is the pending run's.
-      if (ends == 0) {
-        if (i + kBlock - run_in >= kRleMaxRun) break;
-      } else {
-        pending_length = i + static_cast<std::size_t>(std::countr_zero(ends)) + 1 - run_in;
-        if (pending_length > kRleMaxRun) break;
-        ends &= ends - 1;
-      }
-    }
-    const std::size_t written = EmitKept(dst + o, p, keep, starts, ends);
-    if (pending_length != 0) {
-      dst[run_out + 2] = static_cast<Byte>(pending_length);
-      pending = false;
-    }
-    if ((member & eq) >> 63 != 0 && starts != 0) {
-      // The last run of the block goes on into the next one.
-      const auto s = static_cast<std::size_t>(63 - std::countl_zero(starts));
-      pending = true;
-      run_in = i + s;
-      run_out = o + Count64(keep & ((Mask64{1} << s) - 1));
-    }
+    const Mask64 dropped = (r4 << 3) | (prev_r4 >> 61);
+    const Mask64 starts = r4 & ~((eq << 1) | prev_eq_top);
+    Mask64 ends = dropped & ~eq;
+    // The first end of the block is the pending run's (none: it goes on,
+    // and is at least this long). Kept free of branches: whether a run goes
+    // on at a block's end follows no pattern.
+    const std::size_t length = i + static_cast<std::size_t>(std::countr_zero(ends)) + 1 - run_in;
+    if (pending != 0 && length > kRleMaxRun) break;
+    ends &= ends - pending;
+    const std::size_t written = EmitKept(dst + o, p, ~dropped, starts, ends);
+    *(pending != 0 ? dst + run_out + 2 : &no_run) = static_cast<Byte>(length);
+    // The last run of the block goes on into the next one: a fresh one
+    // starts at the last start.
+    const Mask64 goes_on = (r4 >> 60 != 0 ? Mask64{1} : 0) & (eq >> 63);
+    const auto s = static_cast<std::size_t>(63 - std::countl_zero(starts | 1));
+    const bool fresh = goes_on != 0 && starts != 0;
+    run_in = fresh ? i + s : run_in;
+    run_out = fresh ? o + Count64(~dropped & ((Mask64{1} << s) - 1)) : run_out;
+    pending = goes_on;
     o += written;
     i += kBlock;
     prev_r4 = r4;
-    prev_starts = starts;
     prev_eq_top = eq >> 63;
     eq = eq_next;
   }
-  if (pending) {
+  if (pending != 0) {
     i = run_in;
     o = run_out;
   }
@@ -128,7 +120,7 @@ inline void DecodeRunBlocks(const Byte* src, Byte* dst, std::size_t n, std::size
       CopyOver(dst + o, p + cur, e - cur);
       o += e - cur;
       const std::size_t r = p[e + 2];
-      FillOver(dst + o, Splat(p[e + 1]), r);
+      FillOver(dst + o, p[e + 1], r);
       o += r;
       cur = e + 3;
     }

@@ -185,20 +185,17 @@ inline std::size_t Count64(Mask64 m) {
   m = (m + (m >> 4)) & 0x0F0F0F0F0F0F0F0FULL;
   return static_cast<std::size_t>((m * 0x0101010101010101ULL) >> 56);
 }
-// k (<= 64) bytes of s to d; may write up to 64.
+// k (<= 64) bytes of s to d in whole vectors: may write and read up to k
+// rounded up to 16.
 inline void CopyOver(Byte* d, const Byte* s, std::size_t k) {
   Store(d, Load(s));
-  Store(d + 16, Load(s + 16));
-  if (k > 32) {
-    Store(d + 32, Load(s + 32));
-    Store(d + 48, Load(s + 48));
-  }
+  for (std::size_t j = W; j < k; j += W) Store(d + j, Load(s + j));
 }
-// k (<= 255) copies of the byte in v; may write up to 256.
-inline void FillOver(Byte* d, Vec v, std::size_t k) {
+// k (<= 255) copies of c; may write up to k rounded up to 16.
+inline void FillOver(Byte* d, Byte c, std::size_t k) {
+  const Vec v = Splat(c);
   Store(d, v);
-  Store(d + 16, v);
-  for (std::size_t j = 32; j < k; j += W) Store(d + j, v);
+  for (std::size_t j = W; j < k; j += W) Store(d + j, v);
 }
 // Copies the bytes of the 64-byte block p whose bits are set in keep, in
 // order, to d, with 0xAB in place of each byte flagged in starts and, two
@@ -331,14 +328,11 @@ inline Mask64 EqByte64(const Byte* a, Vec v) { return Eq(Load(a), v); }
 inline std::size_t Count64(Mask64 m) { return static_cast<std::size_t>(std::popcount(m)); }
 // k (<= 64) bytes of s to d in one store of 64.
 inline void CopyOver(Byte* d, const Byte* s, std::size_t /*k*/) { Store(d, Load(s)); }
-// k (<= 255) copies of the byte in v; may write up to 256.
-inline void FillOver(Byte* d, Vec v, std::size_t k) {
+// k (<= 255) copies of c; may write up to k rounded up to 64.
+inline void FillOver(Byte* d, Byte c, std::size_t k) {
+  const Vec v = Splat(c);
   Store(d, v);
-  if (k > W) {
-    Store(d + W, v);
-    Store(d + 2 * W, v);
-    Store(d + 3 * W, v);
-  }
+  for (std::size_t j = W; j < k; j += W) Store(d + j, v);
 }
 }  // namespace avx512
 #pragma GCC pop_options
