@@ -19,8 +19,8 @@
 // the end of a block gets its length once its end is seen (patched in the
 // stream).
 //
-// Stops before a block that holds 0xAB, a run that would pass 255 bytes, or
-// too little input (two blocks and three bytes) or room (a block and three
+// Stops before a block without runs, one that holds 0xAB, a run that would
+// pass 255 bytes, or too little input (two blocks and three bytes) or room (a block and three
 // bytes); a run not yet ended is then taken back, so that the general loop
 // starts at its first byte. Advances i and o.
 inline void EncodeRunBlocks(const Byte* src, Byte* dst, std::size_t n, std::size_t cap, std::size_t& i_io,
@@ -45,6 +45,9 @@ inline void EncodeRunBlocks(const Byte* src, Byte* dst, std::size_t n, std::size
     const Mask64 eq_next = Eq64(p + kBlock, p + kBlock + 1);
     const Mask64 r4 = eq & ((eq >> 1) | (eq_next << 63)) & ((eq >> 2) | (eq_next << 62));
     const Mask64 dropped = (r4 << 3) | (prev_r4 >> 61);
+    // A block without runs (no run is pending then either) is left to the
+    // general loop, which copies plain bytes faster.
+    if ((r4 | dropped) == 0) break;
     const Mask64 starts = r4 & ~((eq << 1) | prev_eq_top);
     Mask64 ends = dropped & ~eq;
     // The first end of the block is the pending run's (none: it goes on,
@@ -92,8 +95,8 @@ inline void EncodeRunBlocks(const Byte* src, Byte* dst, std::size_t n, std::size
 // refuse a segment whose expansion fills it, so the capacity they give is
 // always larger than what is written.
 //
-// Stops before a block with another use of 0xAB and where fewer than two
-// blocks of input or kRoom of room remain. Advances i and o.
+// Stops before a block without tokens or with another use of 0xAB, and
+// where fewer than two blocks of input or kRoom of room remain. Advances i and o.
 inline void DecodeRunBlocks(const Byte* src, Byte* dst, std::size_t n, std::size_t cap, std::size_t& i_io,
                             std::size_t& o_io) {
   constexpr std::size_t kBlock = 64;
@@ -104,6 +107,7 @@ inline void DecodeRunBlocks(const Byte* src, Byte* dst, std::size_t n, std::size
   while (n - i >= 2 * kBlock + 3 && cap - o >= kRoom) {
     const Byte* p = src + i;
     Mask64 tokens = EqByte64(p, esc);
+    if (tokens == 0) break;  // plain bytes: the general loop copies them faster
     // A 0xAB one or two bytes after a token start, also where the last
     // tokens reach into the next block, is not a run of its own.
     const Mask64 spill = Mask64{p[kBlock] == kEsc} | (Mask64{p[kBlock + 1] == kEsc} << 1);

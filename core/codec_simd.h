@@ -185,6 +185,9 @@ inline std::size_t Count64(Mask64 m) {
   m = (m + (m >> 4)) & 0x0F0F0F0F0F0F0F0FULL;
   return static_cast<std::size_t>((m * 0x0101010101010101ULL) >> 56);
 }
+inline void Store64(Byte* d, const Byte* s) {
+  for (std::size_t k = 0; k < 64; k += W) Store(d + k, Load(s + k));
+}
 // k (<= 64) bytes of s to d in whole vectors: may write and read up to k
 // rounded up to 16.
 inline void CopyOver(Byte* d, const Byte* s, std::size_t k) {
@@ -326,6 +329,7 @@ using Mask64 = std::uint64_t;
 inline Mask64 Eq64(const Byte* a, const Byte* b) { return Eq(Load(a), Load(b)); }
 inline Mask64 EqByte64(const Byte* a, Vec v) { return Eq(Load(a), v); }
 inline std::size_t Count64(Mask64 m) { return static_cast<std::size_t>(std::popcount(m)); }
+inline void Store64(Byte* d, const Byte* s) { Store(d, Load(s)); }
 // k (<= 64) bytes of s to d in one store of 64.
 inline void CopyOver(Byte* d, const Byte* s, std::size_t /*k*/) { Store(d, Load(s)); }
 // k (<= 255) copies of c; may write up to k rounded up to 64.
