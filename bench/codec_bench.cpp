@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "codec/codec.h"
+#include "payloads.h"
 
 namespace {
 
@@ -108,6 +109,51 @@ Bytes PaddedRecords() {
   }
   s.resize(kInputSize);
   return Bytes(s.begin(), s.end());
+}
+
+// Short codes in wide blank-padded fields (a 3 to 8 character code padded
+// to 40), four to a 160-byte record: few literals, long runs.
+Bytes BlankPaddedFields() {
+  static const char* const kCodes[] = {"EUR", "ACCT", "OPEN", "PENDING", "GB29NW", "SETTLED", "X1", "REF0042"};
+  std::mt19937 rng(4);
+  std::string s;
+  char field[64];
+  while (s.size() < kInputSize) {
+    for (int f = 0; f < 4; ++f) {
+      std::snprintf(field, sizeof field, "%-40s", kCodes[rng() % std::size(kCodes)]);
+      s += field;
+    }
+  }
+  s.resize(kInputSize);
+  return Bytes(s.begin(), s.end());
+}
+
+// Numeric fields padded with zeros (12 digits each, values mostly below a
+// million), eight to a record and a line end.
+Bytes ZeroPaddedNumbers() {
+  std::mt19937 rng(5);
+  std::string s;
+  char field[32];
+  while (s.size() < kInputSize) {
+    for (int f = 0; f < 8; ++f) {
+      const unsigned digits = 1 + rng() % 6;
+      unsigned long long v = rng() % 10;
+      for (unsigned d = 1; d < digits; ++d) v = v * 10 + rng() % 10;
+      std::snprintf(field, sizeof field, "%012llu", v);
+      s += field;
+    }
+    s += "\r\n";
+  }
+  s.resize(kInputSize);
+  return Bytes(s.begin(), s.end());
+}
+
+// The records of veltchan's built-in workload, from its own generator.
+Bytes WorkloadRecords() {
+  velt::agent::Rng rng(6);
+  Bytes out;
+  velt::agent::MakePayload(velt::agent::PayloadKind::Records, kInputSize, &rng, {}, &out);
+  return out;
 }
 
 Bytes RandomBytes() {
@@ -289,6 +335,9 @@ int main(int argc, char** argv) {
   inputs.push_back(MakeInput("c_padded_records", PaddedRecords()));
   inputs.push_back(MakeInput("d_random", RandomBytes()));
   inputs.push_back(MakeInput("e_all_escape", Bytes(kInputSize, velt::kRleEscape)));
+  inputs.push_back(MakeInput("f_blank_padded_fields", BlankPaddedFields()));
+  inputs.push_back(MakeInput("g_zero_padded_numbers", ZeroPaddedNumbers()));
+  inputs.push_back(MakeInput("h_workload_records", WorkloadRecords()));
 
   // Per input, all five operations one after the other, so that each ratio
   // compares figures taken close together in time.

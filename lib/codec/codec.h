@@ -36,8 +36,10 @@ int32_t EncodeRLE(const unsigned char* src, unsigned char* dst, int32_t length, 
 // result equal to capacity cannot tell an exact fit from a cut expansion.
 // length <= 0 gives 0; capacity <= 0 gives 0 and writes nothing, not even a
 // first byte. A stream that ends inside a token (a lone 0xAB, or 0xAB and one
-// byte other than 0xAB) expands to everything before that token. No byte
-// past the returned count is touched.
+// byte other than 0xAB) expands to everything before that token. No byte at
+// or past the capacity is touched; the bytes between the returned count and
+// the capacity may be overwritten (with room to spare, whole vectors are
+// stored past a token and overwritten by the next one).
 int32_t DecodeRLE(const unsigned char* src, unsigned char* dst, int32_t length, int32_t capacity);
 
 // What DecodeRLE cannot tell through its count.

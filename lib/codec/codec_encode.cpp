@@ -18,7 +18,7 @@ int32_t EncodeRLE(const unsigned char* src, unsigned char* dst, int32_t length, 
   const auto cap = static_cast<std::size_t>(capacity);
 #if defined(VELT_RLE_WIDE)
   // The wide path only where a few of its blocks fit.
-  if (n >= 256 && rle::UseAvx512()) return rle::avx512::Encode(src, dst, n, cap);
+  if (n >= 256 && rle::UseAvx512Vbmi2()) return rle::avx512::Encode(src, dst, n, cap);
 #endif
 #if defined(VELT_RLE_SSE2)
   return rle::sse2::Encode(src, dst, n, cap);

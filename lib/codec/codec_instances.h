@@ -13,6 +13,7 @@ namespace velt::rle {
 #if defined(VELT_RLE_SSE2)
 #define VELT_RLE_BLOCK_TOKENS 1
 namespace sse2 {
+#include "codec_run_kernels.h"
 #include "codec_kernels.h"
 }  // namespace sse2
 #else
@@ -23,8 +24,14 @@ namespace word {
 
 #if defined(VELT_RLE_WIDE)
 #pragma GCC push_options
+#if defined(VELT_RLE_ENCODER)
+// The encoder compresses bytes (VBMI2); it runs only where that is present.
+#pragma GCC target("avx512f,avx512bw,avx512vbmi2,bmi,bmi2,lzcnt,popcnt")
+#else
 #pragma GCC target("avx512f,avx512bw,bmi,bmi2,lzcnt,popcnt")
+#endif
 namespace avx512 {
+#include "codec_run_kernels.h"
 #include "codec_kernels.h"
 }  // namespace avx512
 #pragma GCC pop_options

@@ -117,13 +117,15 @@ inline std::size_t RunLength(const Byte* s, std::size_t n, Byte b) {
 // neighbours are equal (which gives a run's length). The masks do not depend
 // on where the previous token ended, so one load serves all tokens of the
 // block. Stops at a token that reaches past the block (a long run or a long
-// stretch of 0xAB), leaving it to the general loop. Advances i and o.
+// stretch of 0xAB), leaving it to the general loop, and after a block that
+// held a run, for the loop of codec_run_kernels.h. Advances i and o.
 inline void EncodeBlocks(const Byte* src, Byte* dst, std::size_t n, std::size_t cap, std::size_t& i_io,
                          std::size_t& o_io) {
   const Vec esc = Splat(kEsc);
   std::size_t i = i_io;
   std::size_t o = o_io;
-  while (n - i >= W + 3 && cap - o >= 3 * W + 3) {
+  bool runs = false;
+  while (!runs && n - i >= W + 3 && cap - o >= 3 * W + 3) {
     const Byte* p = src + i;
     const Vec a = Load(p);
     Mask sp = Special(p, esc);
@@ -186,6 +188,7 @@ inline void EncodeBlocks(const Byte* src, Byte* dst, std::size_t n, std::size_t 
         dst[o + 2] = static_cast<Byte>(r);
         o += 3;
         cur = e + r;
+        runs = true;
       }
       if (cur >= S) break;
       if (cap - o < 3 * W + 3) {
@@ -212,13 +215,15 @@ inline void EncodeBlocks(const Byte* src, Byte* dst, std::size_t n, std::size_t 
 // Decodes whole blocks while at least W + 2 input bytes and W + 256 bytes of
 // room remain, finding every token of the block from one mask of its 0xAB
 // bytes. Stops at a stretch of escaped escapes that reaches past the block,
-// leaving it to the general loop. Advances i and o.
+// leaving it to the general loop, and after a block that held a run, for
+// the loop of codec_run_kernels.h. Advances i and o.
 inline void DecodeBlocks(const Byte* src, Byte* dst, std::size_t n, std::size_t cap, std::size_t& i_io,
                          std::size_t& o_io) {
   const Vec esc = Splat(kEsc);
   std::size_t i = i_io;
   std::size_t o = o_io;
-  while (n - i >= W + 2 && cap - o >= W + 256) {
+  bool runs = false;
+  while (!runs && n - i >= W + 2 && cap - o >= W + 256) {
     const Byte* p = src + i;
     const Vec a = Load(p);
     Mask escapes = Eq(a, esc);
@@ -252,6 +257,7 @@ inline void DecodeBlocks(const Byte* src, Byte* dst, std::size_t n, std::size_t 
         Fill(dst + o, c, r);
         o += r;
         cur = e + 3;
+        runs = true;
       }
       if (cur >= W) break;
       if (cap - o < W + 256) {
@@ -284,6 +290,10 @@ inline int32_t Encode(const Byte* src, Byte* dst, std::size_t n, std::size_t cap
   std::size_t o = 0;  // stream bytes written
   while (i < n && o < cap) {
 #if defined(VELT_RLE_BLOCK_TOKENS)
+    // Blocks with runs in the loop of codec_run_kernels.h; what it leaves
+    // (plain bytes, 0xAB bytes, a long run) token by token until a run
+    // turns up again.
+    EncodeRunBlocks(src, dst, n, cap, i, o);
     EncodeBlocks(src, dst, n, cap, i, o);
 #endif
     const std::size_t lit = CopyLiterals(src + i, dst + o, std::min(n - i, cap - o), n - i);
@@ -333,6 +343,7 @@ inline int32_t Decode(const Byte* src, Byte* dst, std::size_t n, std::size_t cap
   std::size_t o = 0;  // bytes written
   for (;;) {
 #if defined(VELT_RLE_BLOCK_TOKENS)
+    DecodeRunBlocks(src, dst, n, cap, i, o);
     DecodeBlocks(src, dst, n, cap, i, o);
 #endif
     const std::size_t lit = CopyUntilByte(src + i, dst + o, std::min(n - i, cap - o), n - i, kEsc);

@@ -8,8 +8,9 @@
 //           VELT_RLE_PORTABLE so that it can be tested on x86 too)
 //   sse2    16 bytes, the x86 baseline (also on 32-bit builds whose flags
 //           leave it off: every processor the exits run on has it)
-//   avx512  64 bytes (AVX-512BW), x86-64 with glibc only, chosen per call
-//           from the processor description the C library keeps
+//   avx512  64 bytes (AVX-512BW; the encoder also VBMI2, else it takes
+//           sse2), x86-64 with glibc only, chosen per call from the
+//           processor description the C library keeps
 // Each namespace names a narrower one that finishes the last bytes of a
 // buffer, down to `scalar`, so that no load ever reaches past a buffer.
 // A 32-byte AVX2 path was measured too and brought nothing over SSE2 (text
@@ -18,8 +19,10 @@
 // wide path brings. Clang builds (the fuzz targets) keep to the baseline:
 // the wide path uses GCC's target pragmas.
 //
-// Every store writes exactly the bytes asked for: nothing past the count
-// the codec returns is touched.
+// The encoder's stores write exactly the bytes asked for: nothing past the
+// count it returns is touched. The decoder's fast loop (codec_run_kernels.h)
+// also writes whole vectors past the bytes it keeps, within the capacity:
+// the *Over operations below.
 #pragma once
 
 #include <bit>
@@ -162,6 +165,81 @@ inline void CopyPart(Byte* d, const Byte* p, Vec /*a*/, std::size_t from, std::s
 inline Mask ClearBelow(Mask m, std::size_t k) { return m & (~Mask{0} << k); }
 inline constexpr std::size_t S = W;
 inline void StoreSpan(Byte* d, Vec a) { Store(d, a); }
+
+// --- 64-byte blocks as four vectors (codec_run_kernels.h) ---
+using Mask64 = std::uint64_t;
+// Bit j: a[j] == b[j], for j < 64.
+inline Mask64 Eq64(const Byte* a, const Byte* b) {
+  Mask64 m = 0;
+  for (std::size_t k = 0; k < 64; k += W) m |= Mask64{Eq(Load(a + k), Load(b + k))} << k;
+  return m;
+}
+inline Mask64 EqByte64(const Byte* a, Vec v) {
+  Mask64 m = 0;
+  for (std::size_t k = 0; k < 64; k += W) m |= Mask64{Eq(Load(a + k), v)} << k;
+  return m;
+}
+// Bits set in a 64-bit mask, without the instruction the baseline lacks.
+inline std::size_t Count64(Mask64 m) {
+  m -= (m >> 1) & 0x5555555555555555ULL;
+  m = (m & 0x3333333333333333ULL) + ((m >> 2) & 0x3333333333333333ULL);
+  m = (m + (m >> 4)) & 0x0F0F0F0F0F0F0F0FULL;
+  return static_cast<std::size_t>((m * 0x0101010101010101ULL) >> 56);
+}
+inline void Store64(Byte* d, const Byte* s) {
+  for (std::size_t k = 0; k < 64; k += W) Store(d + k, Load(s + k));
+}
+// k (<= 64) bytes of s to d in whole vectors: may write and read up to k
+// rounded up to 16.
+inline void CopyOver(Byte* d, const Byte* s, std::size_t k) {
+  Store(d, Load(s));
+  for (std::size_t j = W; j < k; j += W) Store(d + j, Load(s + j));
+}
+// k (<= 255) copies of c; may write up to k rounded up to 16.
+inline void FillOver(Byte* d, Byte c, std::size_t k) {
+  const Vec v = Splat(c);
+  Store(d, v);
+  for (std::size_t j = W; j < k; j += W) Store(d + j, v);
+}
+// Copies the bytes of the 64-byte block p whose bits are set in keep, in
+// order, to d, with 0xAB in place of each byte flagged in starts and, two
+// bytes further on, the length of the stretch from that start to its end
+// (the k-th bit of ends belongs to the k-th start; a start without one gets
+// a placeholder). Returns the count written; nothing at or past d + count is
+// touched except the length of a start in the last two bytes of the block,
+// which lands where the next block's output begins.
+inline std::size_t EmitKept(Byte* d, const Byte* p, Mask64 keep, Mask64 starts, Mask64 ends) {
+  const std::size_t total = Count64(keep);
+  std::size_t q = 0;
+  while (keep != 0) {
+    const auto a = static_cast<std::size_t>(std::countr_zero(keep));
+    const Mask64 gap = ~keep & (~Mask64{0} << a);
+    const std::size_t b = gap != 0 ? static_cast<std::size_t>(std::countr_zero(gap)) : 64;
+    const std::size_t m = b - a;
+    // Whole vectors while they end before the block's output does; what
+    // they write past the group, later groups overwrite.
+    std::size_t j = 0;
+    for (; j < m && q + j + W <= total; j += W) Store(d + q + j, Load(p + a + j));
+    if (j < m) {
+      if (m >= W) {
+        Store(d + q + m - W, Load(p + a + m - W));
+      } else {
+        CopyShort(d + q + j, p + a + j, m - j);
+      }
+    }
+    const Mask64 in_group = starts >> a & (b < 64 ? (Mask64{1} << m) - 1 : ~Mask64{0});
+    if (in_group != 0) {
+      const std::size_t s = a + static_cast<std::size_t>(std::countr_zero(in_group));
+      const std::size_t e = ends != 0 ? static_cast<std::size_t>(std::countr_zero(ends)) : s;
+      ends &= ends - 1;
+      d[q + s - a] = kEsc;
+      d[q + s - a + 2] = static_cast<Byte>(e - s + 1);
+    }
+    q += m;
+    keep = b < 64 ? keep & (~Mask64{0} << b) : 0;
+  }
+  return total;
+}
 }  // namespace sse2
 
 #else
@@ -246,6 +324,47 @@ inline void CopyPart(Byte* d, const Byte* /*p*/, Vec a, std::size_t from, std::s
 }
 // Writes the first S bytes of a.
 inline void StoreSpan(Byte* d, Vec a) { _mm512_mask_storeu_epi8(d, Low(S), a); }
+
+// --- 64-byte blocks (codec_run_kernels.h) ---
+using Mask64 = std::uint64_t;
+inline Mask64 Eq64(const Byte* a, const Byte* b) { return Eq(Load(a), Load(b)); }
+inline Mask64 EqByte64(const Byte* a, Vec v) { return Eq(Load(a), v); }
+inline std::size_t Count64(Mask64 m) { return static_cast<std::size_t>(std::popcount(m)); }
+inline void Store64(Byte* d, const Byte* s) { Store(d, Load(s)); }
+// k (<= 64) bytes of s to d in one store of 64.
+inline void CopyOver(Byte* d, const Byte* s, std::size_t /*k*/) { Store(d, Load(s)); }
+// k (<= 255) copies of c; may write up to k rounded up to 64.
+inline void FillOver(Byte* d, Byte c, std::size_t k) {
+  const Vec v = Splat(c);
+  Store(d, v);
+  for (std::size_t j = W; j < k; j += W) Store(d + j, v);
+}
+}  // namespace avx512
+#pragma GCC pop_options
+
+// The encoder's block output in one compress (AVX-512 VBMI2). Only the
+// encoder's wide loop, built for that extension too, calls it.
+#pragma GCC push_options
+#pragma GCC target("avx512f,avx512bw,avx512vbmi2,bmi,bmi2,lzcnt,popcnt")
+namespace avx512 {
+// As sse2::EmitKept, every byte in one go: the lengths from the positions
+// of the starts and ends side by side, placed two bytes after their starts,
+// then the kept bytes compressed and written with one masked store.
+inline std::size_t EmitKept(Byte* d, const Byte* p, Mask64 keep, Mask64 starts, Mask64 ends) {
+  const __m512i iota = _mm512_set_epi8(63, 62, 61, 60, 59, 58, 57, 56, 55, 54, 53, 52, 51, 50, 49, 48, 47, 46,
+                                       45, 44, 43, 42, 41, 40, 39, 38, 37, 36, 35, 34, 33, 32, 31, 30, 29, 28, 27,
+                                       26, 25, 24, 23, 22, 21, 20, 19, 18, 17, 16, 15, 14, 13, 12, 11, 10, 9, 8, 7,
+                                       6, 5, 4, 3, 2, 1, 0);
+  const __m512i at_start = _mm512_maskz_compress_epi8(starts, iota);
+  const __m512i at_end = _mm512_maskz_compress_epi8(ends, iota);
+  const __m512i length = _mm512_sub_epi8(_mm512_add_epi8(at_end, _mm512_set1_epi8(1)), at_start);
+  const Mask64 count_at = starts << 2;
+  Vec v = _mm512_mask_blend_epi8(starts, Load(p), Splat(kEsc));
+  v = _mm512_mask_expand_epi8(v, count_at, length);
+  const std::size_t total = Count64(keep);
+  _mm512_mask_storeu_epi8(d, Low(total), _mm512_maskz_compress_epi8(keep, v));
+  return total;
+}
 }  // namespace avx512
 #pragma GCC pop_options
 
@@ -256,6 +375,15 @@ inline bool UseAvx512() {
   return false;
 #else
   return CPU_FEATURE_ACTIVE(AVX512BW) && CPU_FEATURE_ACTIVE(BMI2);
+#endif
+}
+
+// The encoder's wide path compresses bytes, which takes VBMI2 as well.
+inline bool UseAvx512Vbmi2() {
+#if defined(VELT_RLE_BASELINE)
+  return false;
+#else
+  return UseAvx512() && CPU_FEATURE_ACTIVE(AVX512_VBMI2);
 #endif
 }
 

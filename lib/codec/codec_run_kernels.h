@@ -1,0 +1,145 @@
+// Run-length codec loops that take all tokens of a 64-byte block from its
+// byte masks at once, for inputs with many short runs (padded records).
+// Like codec_kernels.h, no include guard: included once per instruction set
+// inside the namespace that supplies Mask64, Eq64, EqByte64, Count64,
+// CopyOver, FillOver and (encoder) EmitKept. Each loop leaves the input and
+// stream at a token boundary, so the general loops of codec_kernels.h go on
+// from where it stops.
+
+#if defined(VELT_RLE_ENCODER)
+// The tokens of the encoder depend only on the stretches of equal bytes, not
+// on where a token before them ended: a stretch of four or more equal bytes
+// (other than 0xAB) becomes one run, anything else literals. The run keeps
+// three bytes at its start (0xAB, the byte, the length) and drops the rest,
+// so per block the masks give every token at once: with eq flagging a byte
+// equal to the next and r4 four equal bytes from a position, a byte is
+// dropped where r4 is set three bytes before it, a run starts where r4 is
+// set and the byte before differs, and ends at a dropped byte that differs
+// from the next. The kept bytes are written in one go. A run still going at
+// the end of a block gets its length once its end is seen (patched in the
+// stream).
+//
+// Stops before a block without runs, one that holds 0xAB, a run that would
+// pass 255 bytes, or too little input (two blocks and three bytes) or room (a block and three
+// bytes); a run not yet ended is then taken back, so that the general loop
+// starts at its first byte. Advances i and o.
+inline void EncodeRunBlocks(const Byte* src, Byte* dst, std::size_t n, std::size_t cap, std::size_t& i_io,
+                            std::size_t& o_io) {
+  constexpr std::size_t kBlock = 64;
+  std::size_t i = i_io;
+  std::size_t o = o_io;
+  if (n - i < 2 * kBlock + 3 || cap - o < kBlock + 3) return;
+  const Vec esc = Splat(kEsc);
+  Mask64 eq = Eq64(src + i, src + i + 1);  // bit j: p[j] == p[j + 1]
+  // From the block before; clear where the loop starts, because the stream
+  // looks at the input afresh there.
+  Mask64 prev_r4 = 0;
+  Mask64 prev_eq_top = 0;
+  Mask64 pending = 0;       // 1 while a run started and has not ended
+  std::size_t run_in = 0;   // its first input byte
+  std::size_t run_out = 0;  // where its token begins in the stream
+  Byte no_run;              // where the length goes while there is none
+  while (n - i >= 2 * kBlock + 3 && cap - o >= kBlock + 3) {
+    const Byte* p = src + i;
+    if (EqByte64(p, esc) != 0) break;
+    const Mask64 eq_next = Eq64(p + kBlock, p + kBlock + 1);
+    const Mask64 r4 = eq & ((eq >> 1) | (eq_next << 63)) & ((eq >> 2) | (eq_next << 62));
+    const Mask64 dropped = (r4 << 3) | (prev_r4 >> 61);
+    // A block without runs (no run is pending then either) is left to the
+    // general loop, which copies plain bytes faster.
+    if ((r4 | dropped) == 0) break;
+    const Mask64 starts = r4 & ~((eq << 1) | prev_eq_top);
+    Mask64 ends = dropped & ~eq;
+    // The first end of the block is the pending run's (none: it goes on,
+    // and is at least this long). Kept free of branches: whether a run goes
+    // on at a block's end follows no pattern.
+    const std::size_t length = i + static_cast<std::size_t>(std::countr_zero(ends)) + 1 - run_in;
+    if (pending != 0 && length > kRleMaxRun) break;
+    ends &= ends - pending;
+    const std::size_t written = EmitKept(dst + o, p, ~dropped, starts, ends);
+    *(pending != 0 ? dst + run_out + 2 : &no_run) = static_cast<Byte>(length);
+    // The last run of the block goes on into the next one: a fresh one
+    // starts at the last start.
+    const Mask64 goes_on = (r4 >> 60 != 0 ? Mask64{1} : 0) & (eq >> 63);
+    const auto s = static_cast<std::size_t>(63 - std::countl_zero(starts | 1));
+    const bool fresh = goes_on != 0 && starts != 0;
+    run_in = fresh ? i + s : run_in;
+    run_out = fresh ? o + Count64(~dropped & ((Mask64{1} << s) - 1)) : run_out;
+    pending = goes_on;
+    o += written;
+    i += kBlock;
+    prev_r4 = r4;
+    prev_eq_top = eq >> 63;
+    eq = eq_next;
+  }
+  if (pending != 0) {
+    i = run_in;
+    o = run_out;
+  }
+  i_io = i;
+  o_io = o;
+}
+#endif
+
+#if defined(VELT_RLE_DECODER)
+// Decodes blocks whose 0xAB bytes all begin runs (no escaped escape and no
+// length of 0xAB, which would make a 0xAB stand for something else): each
+// token's place comes from the block's mask, the literal before it and the
+// run are written with whole vectors that may reach past them, and the next
+// token overwrites what they wrote too much. That needs room: every token is
+// taken with kRoom bytes left before the capacity, so that no store reaches
+// it; the general loop writes the last bytes exactly.
+//
+// The exits always have that room but for a segment's last few hundred
+// bytes: they decode into the exit buffer of MaxSegmentLength bytes and
+// refuse a segment whose expansion fills it, so the capacity they give is
+// always larger than what is written.
+//
+// Stops before a block without tokens or with another use of 0xAB, and
+// where fewer than two blocks of input or kRoom of room remain. Advances i and o.
+inline void DecodeRunBlocks(const Byte* src, Byte* dst, std::size_t n, std::size_t cap, std::size_t& i_io,
+                            std::size_t& o_io) {
+  constexpr std::size_t kBlock = 64;
+  constexpr std::size_t kRoom = kBlock + 256;  // a literal of a block, then a run
+  const Vec esc = Splat(kEsc);
+  std::size_t i = i_io;
+  std::size_t o = o_io;
+  while (n - i >= 2 * kBlock + 3 && cap - o >= kRoom) {
+    const Byte* p = src + i;
+    Mask64 tokens = EqByte64(p, esc);
+    if (tokens == 0) break;  // plain bytes: the general loop copies them faster
+    // A 0xAB one or two bytes after a token start, also where the last
+    // tokens reach into the next block, is not a run of its own.
+    const Mask64 spill = Mask64{p[kBlock] == kEsc} | (Mask64{p[kBlock + 1] == kEsc} << 1);
+    if ((tokens & ((tokens << 1) | (tokens << 2))) != 0 || (((tokens >> 62) | (tokens >> 63)) & spill) != 0) break;
+    std::size_t cur = 0;  // block offset of the next literal
+    while (tokens != 0) {
+      if (cap - o < kRoom) {
+        i_io = i + cur;
+        o_io = o;
+        return;
+      }
+      const auto e = static_cast<std::size_t>(std::countr_zero(tokens));
+      tokens &= tokens - 1;
+      CopyOver(dst + o, p + cur, e - cur);
+      o += e - cur;
+      const std::size_t r = p[e + 2];
+      FillOver(dst + o, p[e + 1], r);
+      o += r;
+      cur = e + 3;
+    }
+    if (cur < kBlock) {
+      if (cap - o < kRoom) {
+        i += cur;
+        break;
+      }
+      CopyOver(dst + o, p + cur, kBlock - cur);
+      o += kBlock - cur;
+      cur = kBlock;
+    }
+    i += cur;
+  }
+  i_io = i;
+  o_io = o;
+}
+#endif
