@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "velt/velt_exit.h"
 #include "exit_library.h"
+#include "velt/velt_exit.h"
 
 namespace velt::agent {
 

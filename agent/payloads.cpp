@@ -34,7 +34,8 @@ std::string_view PayloadKindName(PayloadKind kind) {
   return "unknown";
 }
 
-void MakePayload(PayloadKind kind, std::size_t size, Rng* rng, std::string_view corpus, std::vector<unsigned char>* out) {
+void MakePayload(PayloadKind kind, std::size_t size, Rng* rng, std::string_view corpus,
+                 std::vector<unsigned char>* out) {
   out->reserve(out->size() + size);
   switch (kind) {
     case PayloadKind::Text: {
@@ -59,7 +60,8 @@ void MakePayload(PayloadKind kind, std::size_t size, Rng* rng, std::string_view 
         const auto cents = std::uniform_int_distribution<unsigned>(0, 9999999)(*rng);
         const char* name = kNames[(*rng)() % 5];
         char fields[121];
-        const int used = std::snprintf(fields, sizeof fields, "%08u%-30s%10u.%02u", key, name, cents / 100, cents % 100);
+        const int used =
+            std::snprintf(fields, sizeof fields, "%08u%-30s%10u.%02u", key, name, cents / 100, cents % 100);
         std::copy(fields, fields + std::min(used, 120), record);
         const std::size_t part = std::min<std::size_t>(size, 120);
         out->insert(out->end(), record, record + part);

@@ -18,6 +18,7 @@ using Rng = std::mt19937_64;
 
 // Appends size bytes of the kind to out. Text is drawn from corpus when it
 // is not empty, otherwise from a built-in XML-like document.
-void MakePayload(PayloadKind kind, std::size_t size, Rng* rng, std::string_view corpus, std::vector<unsigned char>* out);
+void MakePayload(PayloadKind kind, std::size_t size, Rng* rng, std::string_view corpus,
+                 std::vector<unsigned char>* out);
 
 }  // namespace velt::agent

@@ -25,7 +25,8 @@ Segment StartSegment(const StreamBuilder& b, int32_t length, uint8_t type, uint8
   return s;
 }
 
-void PutMsh(unsigned char* at, const StreamBuilder& b, int32_t message, int32_t total, int32_t segment, int32_t length) {
+void PutMsh(unsigned char* at, const StreamBuilder& b, int32_t message, int32_t total, int32_t segment,
+            int32_t length) {
   std::memcpy(at, "MSH ", 4);
   PutInt32(at + 4, message, b.byte_order);
   PutInt32(at + 8, total, b.byte_order);
@@ -43,13 +44,13 @@ void PutXqh(unsigned char* at, StreamBuilder* b, Destination* d) {
   PutText(at + 56, 48, d->queue_manager);
   unsigned char* md = at + 104;
   std::memcpy(md, "MD  ", 4);
-  PutInt32(md + 4, 2, b->byte_order);             // version
-  PutInt32(md + 8, 0, b->byte_order);             // report
-  PutInt32(md + 12, 8, b->byte_order);            // message type: datagram
-  PutInt32(md + 16, -1, b->byte_order);           // expiry: unlimited
-  PutInt32(md + 20, 0, b->byte_order);            // feedback
-  PutInt32(md + 24, 273, b->byte_order);          // encoding
-  PutInt32(md + 28, 1208, b->byte_order);         // coded character set id
+  PutInt32(md + 4, 2, b->byte_order);      // version
+  PutInt32(md + 8, 0, b->byte_order);      // report
+  PutInt32(md + 12, 8, b->byte_order);     // message type: datagram
+  PutInt32(md + 16, -1, b->byte_order);    // expiry: unlimited
+  PutInt32(md + 20, 0, b->byte_order);     // feedback
+  PutInt32(md + 24, 273, b->byte_order);   // encoding
+  PutInt32(md + 28, 1208, b->byte_order);  // coded character set id
   PutText(md + 32, 8, d->format);
   PutInt32(md + 40, d->priority, b->byte_order);
   PutInt32(md + 44, d->persistence, b->byte_order);
@@ -57,15 +58,15 @@ void PutXqh(unsigned char* at, StreamBuilder* b, Destination* d) {
   ++d->message_counter;
   PutInt32(md + 64, static_cast<int32_t>(d->message_counter), 1);
   PutInt32(md + 68, static_cast<int32_t>(b->clock), 1);
-  std::memset(md + 72, 0, 24);                    // correlation id
-  PutInt32(md + 96, 0, b->byte_order);            // backout count
+  std::memset(md + 72, 0, 24);          // correlation id
+  PutInt32(md + 96, 0, b->byte_order);  // backout count
   PutText(md + 100, 48, d->reply_queue);
   PutText(md + 148, 48, d->queue_manager);
   PutText(md + 196, 12, d->user);
-  std::memset(md + 208, 0, 32);                   // accounting token
+  std::memset(md + 208, 0, 32);  // accounting token
   md[208] = 0x16;
-  PutText(md + 240, 32, "");                      // application identity data
-  PutInt32(md + 272, 6, b->byte_order);           // put application type: UNIX
+  PutText(md + 240, 32, "");             // application identity data
+  PutInt32(md + 272, 6, b->byte_order);  // put application type: UNIX
   PutText(md + 276, 28, d->put_application);
   ++b->clock;
   const uint32_t centis = b->clock * 7u;
@@ -73,8 +74,8 @@ void PutXqh(unsigned char* at, StreamBuilder* b, Destination* d) {
   char when[17];
   std::snprintf(when, sizeof when, "20261209%02u%02u%02u%02u", (seconds / 3600u) % 24u, (seconds / 60u) % 60u,
                 seconds % 60u, centis % 100u);
-  std::memcpy(md + 304, when, 16);                // put date and put time
-  PutText(md + 320, 4, "");                       // application origin data
+  std::memcpy(md + 304, when, 16);  // put date and put time
+  PutText(md + 320, 4, "");         // application origin data
 }
 
 Segment ControlSegment(StreamBuilder* b, uint8_t type) {

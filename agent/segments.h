@@ -31,9 +31,9 @@ struct StreamBuilder {
   int32_t max_segment_length = 32768;
   int32_t wrap_value = 999999999;
   int32_t next_message = 1;
-  unsigned char tsh_rest[16] = {};  // TSH bytes 12-27, constant within a channel
+  unsigned char tsh_rest[16] = {};          // TSH bytes 12-27, constant within a channel
   unsigned char queue_manager_id[16] = {};  // first 16 bytes of every message id
-  uint32_t clock = 0;  // advances the put time from message to message
+  uint32_t clock = 0;                       // advances the put time from message to message
   std::vector<Destination> destinations;
 };
 

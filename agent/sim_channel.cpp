@@ -34,7 +34,8 @@ Hop Transmit(SimChannel* channel, const unsigned char* segment, int32_t length) 
   channel->wire.assign(sent.data, sent.data + sent.length);
   hop.mark = channel->wire.size() >= 12 ? channel->wire[11] : 0;
 
-  const Delivery received = TransmitOnEnd(&channel->recv, channel->wire.data(), static_cast<int32_t>(channel->wire.size()));
+  const Delivery received =
+      TransmitOnEnd(&channel->recv, channel->wire.data(), static_cast<int32_t>(channel->wire.size()));
   hop.recv_response = received.response;
   if (received.response == MQXCC_CLOSE_CHANNEL) {
     channel->closed = true;

@@ -31,10 +31,10 @@ struct Hop {
   int32_t built_length = 0;
   int32_t wire_length = 0;
   int32_t delivered_length = 0;
-  uint8_t mark = 0;           // TSH byte 11 on the wire (0 when no TSH at 0)
-  bool compressed = false;    // the send exit handed over its exit buffer
-  bool delivered = false;     // the receiving agent took a segment
-  bool intact = false;        // ... equal byte for byte to the one built
+  uint8_t mark = 0;         // TSH byte 11 on the wire (0 when no TSH at 0)
+  bool compressed = false;  // the send exit handed over its exit buffer
+  bool delivered = false;   // the receiving agent took a segment
+  bool intact = false;      // ... equal byte for byte to the one built
   int32_t send_response = 0;
   int32_t recv_response = 0;
 };

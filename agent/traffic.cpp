@@ -143,9 +143,9 @@ TrafficKind ClassifyPayload(std::span<const unsigned char> payload) {
 }
 
 std::vector<std::string> DefaultCorpusRoots() {
-  return {"/usr/share/xml",     "/usr/share/iso-codes",  "/usr/share/mime",   "/usr/share/metainfo",
-          "/usr/share/dbus-1",  "/usr/share/glib-2.0",   "/usr/share/gdb",    "/usr/share/X11",
-          "/usr/share/doc",     "/usr/share/maven-repo", "/usr/share/polkit-1"};
+  return {"/usr/share/xml",    "/usr/share/iso-codes",  "/usr/share/mime",    "/usr/share/metainfo",
+          "/usr/share/dbus-1", "/usr/share/glib-2.0",   "/usr/share/gdb",     "/usr/share/X11",
+          "/usr/share/doc",    "/usr/share/maven-repo", "/usr/share/polkit-1"};
 }
 
 Corpus LoadCorpus(const std::vector<std::string>& roots, std::size_t max_documents) {
@@ -255,9 +255,7 @@ bool NextTrafficStep(Traffic* t, TrafficStep* step) {
       break;
     }
     case TrafficKind::Text:
-    case TrafficKind::Binary:
-      MakeBinary(t, PickSize(&t->rng), &t->payload);
-      break;
+    case TrafficKind::Binary: MakeBinary(t, PickSize(&t->rng), &t->payload); break;
   }
   step->segments = BuildMessage(&t->builder, dest, t->payload);
   step->kind = kind;

@@ -50,9 +50,9 @@ struct TrafficSettings {
   int64_t messages = 20000;
   int32_t max_segment_length = 32768;
   uint8_t byte_order = 2;
-  int destinations = 12;       // more than the default header table holds
-  int status_per_mille = 25;   // chance of a status segment before a message
-  bool resynchronise = true;   // once, half-way through the messages
+  int destinations = 12;      // more than the default header table holds
+  int status_per_mille = 25;  // chance of a status segment before a message
+  bool resynchronise = true;  // once, half-way through the messages
 };
 
 // One step: the segments of one message, or one control or status segment.

@@ -19,17 +19,17 @@ struct WorkloadSettings {
   uint8_t byte_order = 2;
   int32_t wrap_value = 999999999;
   int destinations = 6;
-  std::size_t max_payload = 80000;    // payload sizes are drawn up to this
-  int status_per_mille = 30;          // chance of a status segment before a message
-  int resync_per_mille = 2;           // chance of a resynchronisation
-  int reset_per_mille = 1;            // chance of a reset
+  std::size_t max_payload = 80000;  // payload sizes are drawn up to this
+  int status_per_mille = 30;        // chance of a status segment before a message
+  int resync_per_mille = 2;         // chance of a resynchronisation
+  int reset_per_mille = 1;          // chance of a reset
   // Chance of a single-segment message whose payload no encoding shortens
   // (every other byte the codec's escape byte): the send exit tries the
   // header & data form, finds it longer and must send the segment exactly
   // as built, with its header reference as the receiving end has it.
   int incompressible_per_mille = 20;
   bool kinds[kPayloadKinds] = {true, true, true, true};
-  std::string_view corpus;            // text to draw text payloads from
+  std::string_view corpus;  // text to draw text payloads from
 };
 
 // One step of the stream: the segments of one message, or one control or

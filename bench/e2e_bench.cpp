@@ -18,22 +18,22 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <algorithm>
 #include <iterator>
 #include <map>
 #include <set>
 #include <string>
 #include <vector>
 
-#include "velt/velt_exit.h"
 #include "exit_library.h"
 #include "sim_channel.h"
 #include "traffic.h"
+#include "velt/velt_exit.h"
 
 namespace {
 
@@ -96,8 +96,9 @@ Setup& Shared() {
     setup.dir = std::filesystem::temp_directory_path() / ("velt-e2e-" + std::to_string(::getpid()));
     std::filesystem::create_directories(setup.dir);
     const std::string config = (setup.dir / "velt_exit.cfg").string();
-    std::ofstream(config) << "Compression = 3\nStatistics = 0\nLogLevel = -1\nLogFile = " << (setup.dir / "x.log").string()
-                          << "\nStatsFile = " << (setup.dir / "x.dat").string() << "\n";
+    std::ofstream(config) << "Compression = 3\nStatistics = 0\nLogLevel = -1\nLogFile = "
+                          << (setup.dir / "x.log").string() << "\nStatsFile = " << (setup.dir / "x.dat").string()
+                          << "\n";
     setenv("VELT_EXIT_CFG", config.c_str(), 1);
 
     const char* lib_dir = std::getenv("VELT_BENCH_LIB_DIR");
@@ -108,7 +109,8 @@ Setup& Shared() {
 
     static const velt::agent::Corpus corpus = velt::agent::LoadCorpus(velt::agent::DefaultCorpusRoots());
     velt::agent::TrafficSettings settings;
-    if (const char* n = std::getenv("VELT_BENCH_MESSAGES"); n != nullptr && std::atoll(n) > 0) settings.messages = std::atoll(n);
+    if (const char* n = std::getenv("VELT_BENCH_MESSAGES"); n != nullptr && std::atoll(n) > 0)
+      settings.messages = std::atoll(n);
     velt::agent::Traffic traffic;
     velt::agent::SetUpTraffic(&traffic, settings, &corpus);
     velt::agent::TrafficStep step;
@@ -302,7 +304,9 @@ int main(int argc, char** argv) {
   if (exits > 0) std::printf("exits faster than LZ4: %.1fx\n", lz4 / exits);
   std::printf("compression ratio: exits %.3f, zlib level 1 %.3f, LZ4 %.3f\n", s.exit_ratio, s.zlib_ratio, s.lz4_ratio);
   const char* names[] = {"under 1 KiB", "1 to 8 KiB", "8 KiB and more"};
-  const auto ratio = [](std::size_t in, std::size_t out) { return out > 0 ? static_cast<double>(in) / static_cast<double>(out) : 0.0; };
+  const auto ratio = [](std::size_t in, std::size_t out) {
+    return out > 0 ? static_cast<double>(in) / static_cast<double>(out) : 0.0;
+  };
   for (int c = 0; c < 3; ++c) {
     std::printf("  %-15s %11zu bytes: exits %.3f, zlib level 1 %.3f, LZ4 %.3f\n", names[c], s.class_in[c],
                 ratio(s.class_in[c], s.class_exits[c]), ratio(s.class_in[c], s.class_zlib[c]),

@@ -8,11 +8,11 @@
 // VELT_BENCH_MB changes the size of the text.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <algorithm>
 #include <string>
 
 #include "host/log_lines.h"
@@ -36,7 +36,8 @@ void Append(std::string* text, const char* format, ...) {
   va_start(args, format);
   const int n = std::vsnprintf(line, sizeof line, format, args);
   va_end(args);
-  if (n > 0) text->append(line, static_cast<std::size_t>(n) < sizeof line ? static_cast<std::size_t>(n) : sizeof line - 1);
+  if (n > 0)
+    text->append(line, static_cast<std::size_t>(n) < sizeof line ? static_cast<std::size_t>(n) : sizeof line - 1);
 }
 
 // Instances of 1,000 segments with their summaries.
@@ -74,7 +75,8 @@ const std::string& LogText() {
     for (long i = 0; t.size() < target; ++i) {
       const int s = static_cast<int>(i % 60);
       Append(&t, velt::kLogPrefix, 9, 5, s, 4, "SDR");
-      Append(&t, "velt_exit: [%04d] %.20s: Reason %s, Ids %s\n", 4242, "CHANNEL.TO.QM2      ", "MQXR_XMIT", "SEND_EXIT");
+      Append(&t, "velt_exit: [%04d] %.20s: Reason %s, Ids %s\n", 4242, "CHANNEL.TO.QM2      ", "MQXR_XMIT",
+             "SEND_EXIT");
       Append(&t, velt::kLogPrefix, 9, 5, s, 5, "RCVR");
       Append(&t, "ProcessXmitRecv: decoded length is %ld\n", 4000 + i % 1000);
       Append(&t, velt::kLogPrefix, 9, 5, s, 4, "SDR");

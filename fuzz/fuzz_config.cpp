@@ -18,10 +18,10 @@
 #include <string>
 #include <vector>
 
+#include "fuzz_input.h"
 #include "host/context.h"
 #include "send/send_exit.h"
 #include "velt/velt_exit.h"
-#include "fuzz_input.h"
 
 namespace {
 
@@ -120,7 +120,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
       length = static_cast<int32_t>(segment.size());
       parms.ExitReason = velt::MQXR_XMIT;
       velt::SendExit(&parms, definition, &length, &agent_buffer_length, segment.data(), &exit_buffer_length,
-                &exit_buffer);
+                     &exit_buffer);
       Require(parms.ExitResponse == velt::MQXCC_OK);
     }
   }

@@ -23,9 +23,9 @@
 #include <vector>
 
 #include "codec/codec.h"
+#include "fuzz_input.h"
 #include "recv/recv_exit.h"
 #include "velt/velt_exit.h"
-#include "fuzz_input.h"
 #include "wire/segment.h"
 
 namespace {
@@ -59,8 +59,8 @@ void SetUp(Instance* in, unsigned settings, uint16_t custom) {
   in->parms.ExitId = velt::MQXT_CHANNEL_RCV_EXIT;
   in->parms.MaxSegmentLength = in->max_segment;
   std::memset(in->parms.ExitData, ' ', sizeof in->parms.ExitData);
-  const std::string data = "HDR=" + std::to_string((settings & 15u) + 1) + " LOG=" +
-                           std::to_string(velt::fuzz::LogLevelFor(settings));
+  const std::string data =
+      "HDR=" + std::to_string((settings & 15u) + 1) + " LOG=" + std::to_string(velt::fuzz::LogLevelFor(settings));
   std::memcpy(in->parms.ExitData, data.data(), data.size());
   std::memset(in->definition, ' ', velt::kChannelNameLength);
   std::memcpy(in->definition, "FUZZ.RECV", 9);
@@ -137,8 +137,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   for (int record = 0; record < velt::fuzz::kMaxRecords && !in.Done(); ++record) {
     const uint8_t op = in.Byte();
     if ((op & 0x0F) == velt::fuzz::kOpOtherReason) {
-      static constexpr int32_t kOthers[] = {velt::MQXR_MSG, velt::MQXR_SEC_MSG, velt::MQXR_INIT_SEC,
-                                            velt::MQXR_RETRY, 99, -1};
+      static constexpr int32_t kOthers[] = {
+          velt::MQXR_MSG, velt::MQXR_SEC_MSG, velt::MQXR_INIT_SEC, velt::MQXR_RETRY, 99, -1};
       response = instance.Call(kOthers[(op >> 4) % 6], nullptr, &none);
       Require(response == velt::MQXCC_OK);
       continue;
@@ -161,8 +161,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     if (response == velt::MQXCC_CLOSE_CHANNEL || response == velt::MQXCC_SUPPRESS_EXIT) break;
 
     const Found f = Look(segment);
-    const bool marked = f.tsh && (f.mark & velt::kMarkCompressed) != 0 &&
-                        (f.type == velt::kSegMessage || f.type == velt::kSegStatus);
+    const bool marked =
+        f.tsh && (f.mark & velt::kMarkCompressed) != 0 && (f.type == velt::kSegMessage || f.type == velt::kSegStatus);
     if (instance.parms.ExitResponse2 == velt::MQXR2_USE_EXIT_BUFFER) {
       Require(instance.exit_buffer != nullptr);
       Require(data_length > 0 && data_length <= instance.exit_buffer_length);

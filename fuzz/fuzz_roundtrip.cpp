@@ -149,9 +149,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         open = Carry(&run, agent::BuildStatus(&run.builder, flags, body));
         break;
       }
-      case velt::fuzz::kInitData:
-        open = Carry(&run, agent::BuildInitData(&run.builder));
-        break;
+      case velt::fuzz::kInitData: open = Carry(&run, agent::BuildInitData(&run.builder)); break;
       default:
         open = Carry(&run, (kind & 0x80u) != 0 ? agent::BuildReset(&run.builder) : agent::BuildResync(&run.builder));
         break;

@@ -19,13 +19,12 @@
 
 #include "channel_end.h"
 #include "fuzz_input.h"
-#include "payloads.h"
-#include "segments.h"
 #include "host/log_lines.h"
 #include "host/platform.h"
 #include "host/stats_lines.h"
+#include "payloads.h"
+#include "segments.h"
 #include "send/send_exit.h"
-
 
 namespace {
 
@@ -191,7 +190,9 @@ std::string LogText() {
   text += prefixed(0, "RCVR") + Line(velt::kLogRecvCacheTooSmall, 5, 4);
   text += prefixed(0, "RCVR") + velt::kLogRecvAdjustTable;
   text += prefixed(1, "SDR") + Line(velt::kLogSendNoBuffer, "CHANNEL.ONE         ", 32768L);
-  text += prefixed(6, "RCVR") + "dumping buffer: sz = 12\n065[A] ESC[ ] 000[?] 126[~] 032[ ] 093[]] 065[A] 065[A] 065[A] 065[A] \n065[A] 065[A] \n\n";
+  text += prefixed(6, "RCVR") +
+          "dumping buffer: sz = 12\n065[A] ESC[ ] 000[?] 126[~] 032[ ] 093[]] 065[A] 065[A] 065[A] 065[A] \n065[A] "
+          "065[A] \n\n";
   return text;
 }
 

@@ -55,15 +55,11 @@ Outcome Restore(RecvJob& job) {
 
   const int32_t length = job.length;
   if (length <= h) {
-    WriteLog(kLogReject, job.ctx,
-             kLogRecvTooShort,
-             static_cast<long>(length), static_cast<long>(h));
+    WriteLog(kLogReject, job.ctx, kLogRecvTooShort, static_cast<long>(length), static_cast<long>(h));
     return kRefused;
   }
   if (h >= job.room) {
-    WriteLog(kLogReject, job.ctx,
-             kLogRecvLeadTooLong,
-             static_cast<long>(h), static_cast<long>(job.room));
+    WriteLog(kLogReject, job.ctx, kLogRecvLeadTooLong, static_cast<long>(h), static_cast<long>(job.room));
     return kRefused;
   }
 
@@ -72,14 +68,12 @@ Outcome Restore(RecvJob& job) {
   const int32_t n = DecodeRLEChecked(job.segment + h, job.out + h, length - h, job.room - h, &info);
   WriteLog(kLogTrace, job.ctx, "ProcessXmitRecv: decoded length is %ld\n", static_cast<long>(n));
   if (!RleFits(n, job.room - h)) {
-    WriteLog(kLogReject, job.ctx, kLogRecvDecodeOverflow,
-             static_cast<long>(n), static_cast<long>(job.room - h));
+    WriteLog(kLogReject, job.ctx, kLogRecvDecodeOverflow, static_cast<long>(n), static_cast<long>(job.room - h));
     return kRefused;
   }
   if (info.truncated) {
-    WriteLog(kLogReject, job.ctx,
-             kLogRecvDecodeIncomplete,
-             static_cast<long>(info.consumed), static_cast<long>(length - h));
+    WriteLog(kLogReject, job.ctx, kLogRecvDecodeIncomplete, static_cast<long>(info.consumed),
+             static_cast<long>(length - h));
     return kRefused;
   }
   const int32_t restored = h + n;
@@ -87,9 +81,8 @@ Outcome Restore(RecvJob& job) {
   if (header_form) {
     const int32_t region = job.type == kSegStatus ? kStatusHeaderRegion : kMessageHeaderRegion;
     if (restored < job.t + kTshRest + region) {
-      WriteLog(kLogReject, job.ctx,
-               kLogRecvShorterThanHeader,
-               static_cast<long>(restored), static_cast<long>(job.t + kTshRest + region));
+      WriteLog(kLogReject, job.ctx, kLogRecvShorterThanHeader, static_cast<long>(restored),
+               static_cast<long>(job.t + kTshRest + region));
       return kRefused;
     }
     uint16_t index = kStatusImageIndex;
@@ -99,8 +92,8 @@ Outcome Restore(RecvJob& job) {
       index = IndexOfMark(job.mark);
       WriteLog(kLogTrace, job.ctx, "ProcessXmitRecv: got cache index %d\n", static_cast<int>(index));
       if (index >= job.ctx->HdrTblSize) {
-        WriteLog(kLogReject, job.ctx, kLogRecvCacheTooSmall,
-                 static_cast<int>(index), static_cast<int>(job.ctx->HdrTblSize));
+        WriteLog(kLogReject, job.ctx, kLogRecvCacheTooSmall, static_cast<int>(index),
+                 static_cast<int>(job.ctx->HdrTblSize));
         WriteLog(kLogReject, job.ctx, kLogRecvAdjustTable);
         return kRefused;
       }
@@ -172,8 +165,7 @@ XmitOutcome ProcessXmitRecv(const XmitCall& call) {
   Outcome outcome = kPassed;
   switch (job.type) {
     case kSegInitData:
-      if (!TakeWrapValue(job))
-        WriteLog(kLogFail, ctx, "ProcessXmitRecv: failed to locate INITDATA %s\n", channel.text);
+      if (!TakeWrapValue(job)) WriteLog(kLogFail, ctx, "ProcessXmitRecv: failed to locate INITDATA %s\n", channel.text);
       break;
     case kSegResynch:
     case kSegReset:
@@ -183,11 +175,8 @@ XmitOutcome ProcessXmitRecv(const XmitCall& call) {
       cd->LastMsgNum = 0;
       break;
     case kSegMessage:
-    case kSegStatus:
-      outcome = Restore(job);
-      break;
-    default:
-      break;
+    case kSegStatus: outcome = Restore(job); break;
+    default: break;
   }
   return Finish(ctx, outcome);
 }

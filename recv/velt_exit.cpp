@@ -1,6 +1,6 @@
 // VELTRECV's exports: exactly velt_exit and WEP.
-#include "recv/recv_exit.h"
 #include "velt/velt_exit.h"
+#include "recv/recv_exit.h"
 
 extern "C" {
 
@@ -8,7 +8,7 @@ VELT_API void VELT_CALL velt_exit(void* exit_parms, void* channel_def, int32_t* 
                                   int32_t* agent_buffer_length, void* agent_buffer, int32_t* exit_buffer_length,
                                   void** exit_buffer_addr) {
   velt::ReceiveExit(exit_parms, channel_def, data_length, agent_buffer_length, agent_buffer, exit_buffer_length,
-                 exit_buffer_addr);
+                    exit_buffer_addr);
 }
 
 VELT_API uint16_t VELT_CALL WEP(int32_t) { return 1; }

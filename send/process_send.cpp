@@ -42,8 +42,7 @@ XmitOutcome CompressHeaderAndData(SendJob& job, uint16_t index) {
   WriteLog(kLogTrace, job.ctx, "ProcessXmitSend: Encoded o/p length %ld bytes\n", static_cast<long>(start + n));
 
   if (!RleFits(n, capacity) || start + n > length) {
-    WriteLog(kLogReject, job.ctx, kLogRefusedCompression,
-             static_cast<long>(start + n), static_cast<long>(length));
+    WriteLog(kLogReject, job.ctx, kLogRefusedCompression, static_cast<long>(start + n), static_cast<long>(length));
     // The segment leaves plain, so the receiving end never sees this header:
     // the reference goes back to what it held, as it still does there.
     UndoXorHeader(job.cd, region, index);
@@ -171,8 +170,7 @@ XmitOutcome ProcessXmitSend(const XmitCall& call) {
     WriteLog(kLogCall, ctx, "ProcessXmitSend: Allocating o/p buffer  ,for %ld bytes\n",
              static_cast<long>(parms->MaxSegmentLength));
     if (AcquireExitBuffer(parms, cd, call.exit_buffer_length, exit_buffer_addr) == nullptr) {
-      WriteLog(kLogFail, ctx, kLogSendNoBuffer, channel.text,
-               static_cast<long>(parms->MaxSegmentLength));
+      WriteLog(kLogFail, ctx, kLogSendNoBuffer, channel.text, static_cast<long>(parms->MaxSegmentLength));
       return kXmitPassed;
     }
   }
@@ -188,20 +186,16 @@ XmitOutcome ProcessXmitSend(const XmitCall& call) {
   SendJob job = MakeXmitJob(call, channel.text, t);
   switch (job.type) {
     case kSegInitData:
-      if (!TakeWrapValue(job))
-        WriteLog(kLogFail, ctx, "ProcessXmitSend: failed to locate INITDATA %s\n", channel.text);
+      if (!TakeWrapValue(job)) WriteLog(kLogFail, ctx, "ProcessXmitSend: failed to locate INITDATA %s\n", channel.text);
       break;
     case kSegResynch:
     case kSegReset:
       ResetHeaderCache(cd, ctx);
       cd->LastMsgNum = 0;
       break;
-    case kSegMessage:
-      return SendMessage(job);
-    case kSegStatus:
-      return SendStatus(job);
-    default:
-      break;
+    case kSegMessage: return SendMessage(job);
+    case kSegStatus: return SendStatus(job);
+    default: break;
   }
   return kXmitPassed;
 }

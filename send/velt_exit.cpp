@@ -1,6 +1,6 @@
 // VELTSEND's exports: exactly velt_exit and WEP.
-#include "send/send_exit.h"
 #include "velt/velt_exit.h"
+#include "send/send_exit.h"
 
 extern "C" {
 

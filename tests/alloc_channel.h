@@ -18,8 +18,8 @@ struct AllocFixture {
   // settings: configuration lines beyond the log level and files.
   explicit AllocFixture(const std::string& settings = "") {
     log = dir.File("velt.log");
-    UseConfig(dir.File("velt.cfg"), "LogLevel = 1\n" + settings + "LogFile = " + log + "\nStatsFile = " +
-                                        dir.File("velt.dat") + "\n");
+    UseConfig(dir.File("velt.cfg"),
+              "LogLevel = 1\n" + settings + "LogFile = " + log + "\nStatsFile = " + dir.File("velt.dat") + "\n");
     ResetAllocations();
   }
   bool Logged(const std::string& line) const {

@@ -13,13 +13,12 @@
 #include <string>
 
 #include "alloc_channel.h"
-#include "recv/recv_exit.h"
 #include "channel_end.h"
+#include "recv/recv_exit.h"
 #include "segments.h"
 #include "sim_channel.h"
 #include "support.h"
 #include "workload.h"
-
 
 namespace velt::test {
 namespace {

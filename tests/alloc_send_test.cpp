@@ -15,7 +15,6 @@
 #include "support.h"
 #include "workload.h"
 
-
 namespace velt::test {
 namespace {
 

@@ -35,9 +35,7 @@ ExitParms ParmsWith(const char* exit_data) {
   return parms;
 }
 
-Settings Read(ExitContext* ctx) {
-  return Settings{ctx->Compression, ctx->Statistics, ctx->LogLevel, ctx->HdrTblSize};
-}
+Settings Read(ExitContext* ctx) { return Settings{ctx->Compression, ctx->Statistics, ctx->LogLevel, ctx->HdrTblSize}; }
 
 class ConfigTable : public ::testing::TestWithParam<ConfigCase> {};
 
@@ -68,8 +66,7 @@ constexpr Settings With(int compression, int statistics, int log_level, int tabl
 const ConfigCase kCases[] = {
     {"NoFile", nullptr, "", Defaults()},
     {"EmptyFile", "", "", Defaults()},
-    {"ExampleFile",
-     "! exit configuration\nCompression = 3\nStatistics = 2\nLogLevel = -1\nHdrTblSize = 8\n", "",
+    {"ExampleFile", "! exit configuration\nCompression = 3\nStatistics = 2\nLogLevel = -1\nHdrTblSize = 8\n", "",
      With(3, 2, -1, 8)},
     {"LowerCaseKeyIgnored", "compression = 2\n", "", Defaults()},
     {"KeyBeginningWithKeyword", "CompressionLevel = 2\n", "", With(2, 0, 1, 4)},
@@ -117,8 +114,8 @@ TEST(Config, FileNamesAndOnceOnlyKeys) {
   ExitParms parms = ParmsWith("HDR=2");
   ExitContext* ctx = Init(&parms, "SDR");
   EXPECT_EQ(std::string(ctx->LogFile), dir.File("a.log"));  // no newline kept
-  EXPECT_EQ(std::string(ctx->StatsFile), "C");                // the colon separates
-  EXPECT_EQ(ctx->HdrTblSize, 2);                              // exit data is read last
+  EXPECT_EQ(std::string(ctx->StatsFile), "C");              // the colon separates
+  EXPECT_EQ(ctx->HdrTblSize, 2);                            // exit data is read last
 
   // The second reading honours only Compression, Statistics and LogLevel.
   UseConfig(dir.File("velt.cfg"),
@@ -218,12 +215,13 @@ TEST(ConfigObserver, ToldPerLineAndTokenWithoutChangingTheReading) {
   const std::string file = dir.File("velt.cfg");
   WriteFile(file,
             "! comment\n"
-            "Compresion = 2\n"                          // 2: unknown
-            "HdrTblSize = 40\n"                         // 3: limited
-            "Statistics = 2 LogLevel = 4\n"             // 4: set, rest ignored
-            "LogLevel\n"                                // 5: no value
-            "LogFile = " + dir.File("x.log") + "\n" +  // 6: set
-            std::string(600, '#') + "\n");              // 7: a comment, read in two pieces
+            "Compresion = 2\n"               // 2: unknown
+            "HdrTblSize = 40\n"              // 3: limited
+            "Statistics = 2 LogLevel = 4\n"  // 4: set, rest ignored
+            "LogLevel\n"                     // 5: no value
+            "LogFile = " +
+                dir.File("x.log") + "\n" +      // 6: set
+                std::string(600, '#') + "\n");  // 7: a comment, read in two pieces
   const char exit_data[] = "HDR=0 COMP=1 X                  ";
   const char blank_data[] = " COMP=0                         ";
 

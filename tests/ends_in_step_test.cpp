@@ -16,8 +16,8 @@ TEST(EndsInStep, RefusedCompressionLeavesTheReferenceAsTheReceiverHasIt) {
   ExitFixture f("LogLevel = 1");
   Channel c(8192);
   c.Message(0, Text(10));
-  c.Message(0, Text(500));                // Reference of index 0 = header of this message
-  c.Message(0, Noise(3000, 2));           // Refused: travels plain
+  c.Message(0, Text(500));                    // Reference of index 0 = header of this message
+  c.Message(0, Noise(3000, 2));               // Refused: travels plain
   const auto hops = c.Message(0, Text(500));  // Must be restored against the same reference
   EXPECT_TRUE(hops[0].compressed);
   EXPECT_TRUE(f.LoggedSomething("LARGER than original"));

@@ -76,7 +76,6 @@ inline std::vector<unsigned char> Noise(std::size_t size, unsigned seed) {
   return out;
 }
 
-
 using Bytes = std::vector<unsigned char>;
 
 inline int32_t Len(const Bytes& b) { return static_cast<int32_t>(b.size()); }
@@ -89,7 +88,8 @@ struct Channel {
       : builder(Builder(max_segment)) {
     agent::EndSettings recv = EndWith(max_segment, recv_data);
     recv.channel_type = 3;
-    EXPECT_TRUE(agent::OpenChannel(&sim, SendLibrary().entry, RecvLibrary().entry, EndWith(max_segment, send_data), recv));
+    EXPECT_TRUE(
+        agent::OpenChannel(&sim, SendLibrary().entry, RecvLibrary().entry, EndWith(max_segment, send_data), recv));
     Expect(agent::BuildInitData(&builder));
   }
   ~Channel() { agent::CloseChannel(&sim); }

@@ -2,9 +2,9 @@
 // line, the context's life, and what each library does in the other role.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <cstring>
 #include <string>
 
 #include "exit_support.h"
@@ -52,7 +52,8 @@ TEST(ExitEntry, LifeOfAnInstance) {
   end.parms.ExitId = MQXT_CHANNEL_RCV_EXIT;
   ASSERT_EQ(agent::StartEnd(&end), MQXCC_OK);
   ASSERT_TRUE(HasContext(end));
-  for (int32_t reason : {int32_t{MQXR_MSG}, int32_t{MQXR_SEC_MSG}, int32_t{MQXR_INIT_SEC}, int32_t{MQXR_RETRY}, int32_t{99}}) {
+  for (int32_t reason :
+       {int32_t{MQXR_MSG}, int32_t{MQXR_SEC_MSG}, int32_t{MQXR_INIT_SEC}, int32_t{MQXR_RETRY}, int32_t{99}}) {
     end.parms.ExitResponse2 = 7;
     EXPECT_EQ(agent::CallEnd(&end, reason), MQXCC_OK);
     EXPECT_EQ(end.parms.ExitResponse2, MQXR2_USE_AGENT_BUFFER);

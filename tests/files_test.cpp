@@ -135,10 +135,11 @@ TEST(HostileConfiguration, EveryKindStillCarriesTheChannel) {
       {"missing", "", false},
       {"empty", "", true},
       {"binary", BinaryBytes(1, 64 * 1024), true},
-      {"binary with a setting on a line of its own", BinaryBytes(2, 5000) + "\nCompression = 2\n" + BinaryBytes(3, 5000),
-       true},
-      {"10,000-character lines", std::string(10000, 'x') + "\n" + "Compression = 2" + std::string(10000, ' ') + "\n" +
-                                     std::string(10000, ':') + "\n" + std::string(10000, '=') + "\n",
+      {"binary with a setting on a line of its own",
+       BinaryBytes(2, 5000) + "\nCompression = 2\n" + BinaryBytes(3, 5000), true},
+      {"10,000-character lines",
+       std::string(10000, 'x') + "\n" + "Compression = 2" + std::string(10000, ' ') + "\n" + std::string(10000, ':') +
+           "\n" + std::string(10000, '=') + "\n",
        true},
       {"no final line end", "HdrTblSize = 16\nCompression = 4", true},
   };
@@ -152,8 +153,8 @@ TEST(HostileConfiguration, EveryKindStillCarriesTheChannel) {
       setenv("VELT_EXIT_CFG", cfg.c_str(), 1);
     }
     agent::SimChannel channel;
-    ASSERT_TRUE(agent::OpenChannel(&channel, SendLibrary().entry, RecvLibrary().entry, Settings("LOG=-1"),
-                                   Settings("LOG=-1")));
+    ASSERT_TRUE(
+        agent::OpenChannel(&channel, SendLibrary().entry, RecvLibrary().entry, Settings("LOG=-1"), Settings("LOG=-1")));
     Traffic traffic(12);
     traffic.Carry(&channel, 300);
     agent::CloseChannel(&channel);

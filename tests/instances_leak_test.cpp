@@ -72,8 +72,8 @@ bool Cycle(const Segments& segments, bool refuse) {
     good &= hop.delivered && hop.intact;
   }
   if (refuse) {
-    const agent::Delivery d = agent::TransmitOnEnd(&channel.recv, segments.refused.data(),
-                                                   static_cast<int32_t>(segments.refused.size()));
+    const agent::Delivery d =
+        agent::TransmitOnEnd(&channel.recv, segments.refused.data(), static_cast<int32_t>(segments.refused.size()));
     good &= d.response == MQXCC_CLOSE_CHANNEL;
   }
   agent::CloseChannel(&channel);

@@ -116,8 +116,8 @@ void RecvEnd(ChannelRun* run) {
   for (Item item = run->line.Pop(); !item.built.empty(); item = run->line.Pop()) {
     const agent::Delivery d = agent::TransmitOnEnd(&end, item.wire.data(), static_cast<int32_t>(item.wire.size()));
     run->recv_not_ok += d.response == MQXCC_OK ? 0 : 1;
-    const bool same = d.length == static_cast<int32_t>(item.built.size()) &&
-                      std::equal(item.built.begin(), item.built.end(), d.data);
+    const bool same =
+        d.length == static_cast<int32_t>(item.built.size()) && std::equal(item.built.begin(), item.built.end(), d.data);
     run->altered += same ? 0 : 1;
     ++run->received;
   }
@@ -155,8 +155,8 @@ void RunAtOnce(const Plan& plan) {
   ScratchDir dir;
   const std::string log = dir.File("velt.log");
   const std::string stats = dir.File("velt.dat");
-  UseConfig(dir.File("velt.cfg"), "LogLevel = " + std::to_string(plan.log_level) + "\nStatistics = 2\nLogFile = " +
-                                      log + "\nStatsFile = " + stats + "\n");
+  UseConfig(dir.File("velt.cfg"), "LogLevel = " + std::to_string(plan.log_level) +
+                                      "\nStatistics = 2\nLogFile = " + log + "\nStatsFile = " + stats + "\n");
   SendLibrary();  // loaded before the threads start
   RecvLibrary();
 
@@ -220,7 +220,8 @@ void RunAtOnce(const Plan& plan) {
   std::istringstream stats_in(ReadFile(stats));
   for (std::string line; std::getline(stats_in, line);) {
     if (line.size() > 10 && line[0] == ' ' && Contains(line, "  B= ") && Contains(line, " A= ") &&
-        Contains(line, " Ratio =") && line.back() == ' ' && (Contains(line, "(Mean =") || Contains(line, "(Mean = N/A)")))
+        Contains(line, " Ratio =") && line.back() == ' ' &&
+        (Contains(line, "(Mean =") || Contains(line, "(Mean = N/A)")))
       ++per_segment;
     else if (line.rfind("Total msgs  ", 0) == 0 && Contains(line, " were compressed"))
       ++totals;

@@ -20,8 +20,8 @@ struct Fixture {
   ExitParms parms{};
   ExitContext* ctx = nullptr;
   explicit Fixture(const std::string& settings) {
-    UseConfig(dir.File("velt.cfg"), settings + "\nLogFile = " + dir.File("velt.log") + "\nStatsFile = " +
-                                        dir.File("velt.dat") + "\n");
+    UseConfig(dir.File("velt.cfg"),
+              settings + "\nLogFile = " + dir.File("velt.log") + "\nStatsFile = " + dir.File("velt.dat") + "\n");
     std::memset(parms.ExitData, ' ', sizeof parms.ExitData);
     ctx = Init(&parms, "SDR");
   }

@@ -27,8 +27,8 @@ struct Writer {
   ExitParms parms{};
   ExitContext* ctx = nullptr;
   explicit Writer(const std::string& settings) {
-    UseConfig(dir.File("velt.cfg"), settings + "\nLogFile = " + dir.File("velt.log") + "\nStatsFile = " +
-                                        dir.File("velt.dat") + "\n");
+    UseConfig(dir.File("velt.cfg"),
+              settings + "\nLogFile = " + dir.File("velt.log") + "\nStatsFile = " + dir.File("velt.dat") + "\n");
     std::memset(parms.ExitData, ' ', sizeof parms.ExitData);
     ctx = Init(&parms, "RCVR");
   }
@@ -167,8 +167,10 @@ TEST(LogReader, CountsWhatTheExitWroteInAnyChunksAndAroundHostileLines) {
       ASSERT_EQ(r.action_count, 2 * 3);
       // The overflow line is shown up to where the next message begins.
       const std::string& overflow = r.actions[0].text;
-      EXPECT_EQ(overflow.substr(8), " [0] RCVR :ProcessXmitRecv: Decode overflow (msg_length = 40000, buffer length = 32756)");
-      EXPECT_EQ(r.actions[2].text.substr(8), " [0] RCVR :ProcessXmitRecv: adjust \"HdrTblSize\" in receiver's config file!");
+      EXPECT_EQ(overflow.substr(8),
+                " [0] RCVR :ProcessXmitRecv: Decode overflow (msg_length = 40000, buffer length = 32756)");
+      EXPECT_EQ(r.actions[2].text.substr(8),
+                " [0] RCVR :ProcessXmitRecv: adjust \"HdrTblSize\" in receiver's config file!");
     }
   }
 }

@@ -14,8 +14,7 @@ namespace {
 struct Receiver {
   ExitFixture fixture;
   agent::ChannelEnd end;
-  explicit Receiver(int32_t max_segment, const std::string& settings = "LogLevel = 1")
-      : fixture(settings) {
+  explicit Receiver(int32_t max_segment, const std::string& settings = "LogLevel = 1") : fixture(settings) {
     agent::EndSettings s = EndWith(max_segment);
     s.exit_id = MQXT_CHANNEL_RCV_EXIT;
     agent::SetUpEnd(&end, RecvLibrary().entry, s);
@@ -71,7 +70,8 @@ TEST(ReceiveSide, RefusesWhatCannotBeRestored) {
     Receiver r(4096);
     ExpectRefused(r, Marked(4, 0x10, 0x01, {0xAB, 0x00, 0x40}),
                   "ProcessXmitRecv: Decoded segment shorter than its header (length = 76, header ends at 476)");
-    ExpectRefused(r, Marked(5, 0, 0x01, {0xAB, 0x00, 0x0F}), "ProcessXmitRecv: Decoded segment shorter than its header");
+    ExpectRefused(r, Marked(5, 0, 0x01, {0xAB, 0x00, 0x0F}),
+                  "ProcessXmitRecv: Decoded segment shorter than its header");
   }
   {
     // An agent that hands back a shorter exit buffer than the one it was given.

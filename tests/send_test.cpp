@@ -24,8 +24,8 @@ TEST(SendSide, FirstMessageOfAnInstanceLeavesPlain) {
 TEST(SendSide, HeaderAndDataFormOnTheWire) {
   ExitFixture f("LogLevel = 5");
   Channel c(8192, "HDR=8", "HDR=8");
-  c.Message(0, Text(100));  // passes plain: first message
-  c.Message(0, Text(100));  // index 0
+  c.Message(0, Text(100));                    // passes plain: first message
+  c.Message(0, Text(100));                    // index 0
   const auto hops = c.Message(1, Text(100));  // index 1
   EXPECT_EQ(hops[0].mark, 0x11);
   EXPECT_TRUE(f.Logged("5] SDR :ProcessXmitSend: found TXQ"));
@@ -49,7 +49,7 @@ TEST(SendSide, RepeatedHeaderTravelsAsZeroRuns) {
   // take the next one and copy the rest of the header region).
   Bytes again = agent::BuildMessage(&c.builder, 0, Bytes(50, 'x'))[0];
   std::memcpy(again.data() + 12, segment.data() + 12, 464);
-  again[32] = segment[32] + 1;  // message number, little-endian low byte
+  again[32] = segment[32] + 1;                                 // message number, little-endian low byte
   Bytes diff_expected = {0xAB, 0x00, 0xFF, 0xAB, 0x00, 0xD0};  // 464 bytes less one
   const agent::Hop hop = c.Expect(again);
   ASSERT_TRUE(hop.compressed);

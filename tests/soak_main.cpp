@@ -60,8 +60,9 @@ Block BlockFor(long long b) {
   static constexpr int32_t kSizes[] = {600, 4096, 32768, 9000};
   static constexpr int kTables[] = {1, 4, 16, 7};
   static constexpr int32_t kWraps[] = {999999999, 500, 3};
-  return Block{static_cast<int>(b % 4) + 1, kTables[(b / 4) % 4], kSizes[(b / 2 + b) % 4],
-               static_cast<uint8_t>(b % 2 == 0 ? 2 : 1), static_cast<int>(b % 13) + 2, kWraps[b % 3]};
+  return Block{static_cast<int>(b % 4) + 1,  kTables[(b / 4) % 4],
+               kSizes[(b / 2 + b) % 4],      static_cast<uint8_t>(b % 2 == 0 ? 2 : 1),
+               static_cast<int>(b % 13) + 2, kWraps[b % 3]};
 }
 
 struct Totals {
@@ -74,10 +75,11 @@ struct Totals {
 };
 
 void Report(const char* what, const Block& k, uint64_t seed, long long at, const velt::agent::Hop& hop) {
-  std::printf("%s: block seed %llu, segment %lld of the block (%d bytes, wire %d, mark 0x%02x); "
-              "COMP=%d HDR=%d MaxSegmentLength=%d byte order %d, %d destinations, wrap %d\n",
-              what, static_cast<unsigned long long>(seed), at, hop.built_length, hop.wire_length, hop.mark,
-              k.compression, k.table_size, k.max_segment, k.byte_order, k.destinations, k.wrap_value);
+  std::printf(
+      "%s: block seed %llu, segment %lld of the block (%d bytes, wire %d, mark 0x%02x); "
+      "COMP=%d HDR=%d MaxSegmentLength=%d byte order %d, %d destinations, wrap %d\n",
+      what, static_cast<unsigned long long>(seed), at, hop.built_length, hop.wire_length, hop.mark, k.compression,
+      k.table_size, k.max_segment, k.byte_order, k.destinations, k.wrap_value);
 }
 
 // Carries n segments over one fresh channel.
@@ -167,10 +169,10 @@ int main(int argc, char** argv) {
       totals.segments, static_cast<unsigned long long>(options.seed), totals.mismatches, totals.closes,
       refused_compressions, refusals.size());
   std::printf("soak: %.1f%% compressed, %lld bytes built, %lld on the wire (%.2f:1), %.1f s, %.0f segments/s\n",
-              100.0 * static_cast<double>(totals.compressed) / static_cast<double>(totals.segments),
-              totals.bytes_built, totals.bytes_wire,
-              static_cast<double>(totals.bytes_built) / static_cast<double>(std::max(totals.bytes_wire, 1LL)),
-              seconds, static_cast<double>(totals.segments) / seconds);
+              100.0 * static_cast<double>(totals.compressed) / static_cast<double>(totals.segments), totals.bytes_built,
+              totals.bytes_wire,
+              static_cast<double>(totals.bytes_built) / static_cast<double>(std::max(totals.bytes_wire, 1LL)), seconds,
+              static_cast<double>(totals.segments) / seconds);
   for (std::size_t i = 0; i < refusals.size() && i < 5; ++i) std::printf("  log: %s\n", refusals[i].c_str());
   return totals.mismatches == 0 && totals.closes == 0 && refusals.empty() ? 0 : 1;
 }

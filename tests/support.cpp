@@ -51,7 +51,8 @@ std::vector<std::string> LogLines(const std::string& path) {
   std::string line;
   while (std::getline(in, line)) {
     // "hh:mm:ss [" is ten characters.
-    if (line.size() > 10 && line[2] == ':' && line[5] == ':' && line[8] == ' ' && line[9] == '[') line = line.substr(10);
+    if (line.size() > 10 && line[2] == ':' && line[5] == ':' && line[8] == ' ' && line[9] == '[')
+      line = line.substr(10);
     lines.push_back(line);
   }
   return lines;

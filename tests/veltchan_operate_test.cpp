@@ -133,7 +133,8 @@ TEST_P(VeltchanLog, CountsTheRoundTripsLogByKind) {
   for (int i = 0; i < 8000; ++i) escapes += i % 2 == 0 ? '\xAB' : static_cast<char>('a' + i % 26);
   WriteFile(dir.File("escapes.bin"), escapes);
   std::vector<std::string> args = {"--keep-dir", kept, "--json"};
-  for (const std::string& a : c.run) args.push_back(a == "@corpus" ? MakeCorpus(dir) : a == "@escapes" ? dir.File("escapes.bin") : a);
+  for (const std::string& a : c.run)
+    args.push_back(a == "@corpus" ? MakeCorpus(dir) : a == "@escapes" ? dir.File("escapes.bin") : a);
   const Result run = RunVeltchan(dir, args);
   ASSERT_EQ(run.status, c.run_status) << run.err;
   const json report = json::parse(run.out);
@@ -170,7 +171,10 @@ INSTANTIATE_TEST_SUITE_P(
         // Payloads that grow: the send exit tries, refuses and logs.
         LogCase{"Refusals", {"@escapes", "--repeat", "5"}, 0, 0, 0, false},
         LogCase{"ReceiverTableSmaller",
-                {"--messages", "300", "--corpus", "@corpus", "--hdr-table", "8", "--receiver-exit-data", "HDR=2"}, 1, 2, 0,
+                {"--messages", "300", "--corpus", "@corpus", "--hdr-table", "8", "--receiver-exit-data", "HDR=2"},
+                1,
+                2,
+                0,
                 true}),
     [](const ::testing::TestParamInfo<LogCase>& info) { return info.param.name; });
 
@@ -179,8 +183,8 @@ TEST(VeltchanLogFollow, PrintsEachActionLineAsItArrives) {
   const std::string log = dir.File("growing.log");
   const std::string closed = "10:00:01 [0] RCVR :ProcessXmitRecv: adjust \"HdrTblSize\" in receiver's config file!\n";
   WriteFile(log, "10:00:00 [4] RCVR :ReadCfg: Log level  = 4\n" + closed);
-  const std::string command = Quoted(VELTCHAN_PATH) + " log --follow --poll-ms 50 --idle-polls 30 " + Quoted(log) +
-                              " 2>&1";
+  const std::string command =
+      Quoted(VELTCHAN_PATH) + " log --follow --poll-ms 50 --idle-polls 30 " + Quoted(log) + " 2>&1";
   std::FILE* out = popen(command.c_str(), "r");
   ASSERT_NE(out, nullptr);
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -237,7 +241,8 @@ TEST_P(VeltchanConfig, CatchesWhatSetNothingAndPairsThatCannotWork) {
   std::string whys;
   for (const char* side : {"sender", "receiver"}) {
     if (!j.contains(side)) continue;
-    for (const auto& f : j[side]["findings"]) whys += f["where"].get<std::string>() + ": " + f["why"].get<std::string>() + "\n";
+    for (const auto& f : j[side]["findings"])
+      whys += f["where"].get<std::string>() + ": " + f["why"].get<std::string>() + "\n";
   }
   if (c.finding.empty()) {
     EXPECT_EQ(whys, "");
@@ -251,33 +256,37 @@ TEST_P(VeltchanConfig, CatchesWhatSetNothingAndPairsThatCannotWork) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, VeltchanConfig,
-    ::testing::Values(
-        ConfigCase{"Clean", "Compression = 2\nHdrTblSize = 8\n", "", "HdrTblSize = 8\n", "", 0, "", 8},
-        ConfigCase{"MisspeltKeyword", "Compresion = 2\n", "", "", "", 0, "line 1: \"Compresion\" is no keyword", 4},
-        ConfigCase{"TableSizeZero", "HdrTblSize = 0\n", "", "", "", 0, "HdrTblSize 0 is outside 1 to 16: limited to 1", 1},
-        ConfigCase{"TableSizeForty", "HdrTblSize = 40\n", "", "", "", 0, "HdrTblSize 40 is outside 1 to 16: limited to 16", 16},
-        ConfigCase{"RepeatedOnceOnlyKey", "HdrTblSize = 8\nLogLevel = 1\nHdrTblSize = 2\n", "", "", "", 0,
-                   "line 1: HdrTblSize given again on line 3, which wins", 2},
-        ConfigCase{"ExitDataOverridesOnceOnlyKey", "HdrTblSize = 8\n", "HDR=6", "", "", 0,
-                   "line 1: HdrTblSize given again in the exit data, which wins", 6},
-        ConfigCase{"ExitDataBeginningWithABlank", "", " HDR=8", "", "", 0,
-                   "exit data: exit data that begins with a blank is ignored", 4},
-        ConfigCase{"ReceiverTableSmaller", "HdrTblSize = 8\n", "", "HdrTblSize = 4\n", "", 1, "", 8},
-        ConfigCase{"ReceiverExitDataMendsIt", "HdrTblSize = 8\n", "", "HdrTblSize = 4\n", "HDR=12", 0,
-                   "line 1: HdrTblSize given again in the exit data", 8}),
+    ::testing::Values(ConfigCase{"Clean", "Compression = 2\nHdrTblSize = 8\n", "", "HdrTblSize = 8\n", "", 0, "", 8},
+                      ConfigCase{"MisspeltKeyword", "Compresion = 2\n", "", "", "", 0,
+                                 "line 1: \"Compresion\" is no keyword", 4},
+                      ConfigCase{"TableSizeZero", "HdrTblSize = 0\n", "", "", "", 0,
+                                 "HdrTblSize 0 is outside 1 to 16: limited to 1", 1},
+                      ConfigCase{"TableSizeForty", "HdrTblSize = 40\n", "", "", "", 0,
+                                 "HdrTblSize 40 is outside 1 to 16: limited to 16", 16},
+                      ConfigCase{"RepeatedOnceOnlyKey", "HdrTblSize = 8\nLogLevel = 1\nHdrTblSize = 2\n", "", "", "", 0,
+                                 "line 1: HdrTblSize given again on line 3, which wins", 2},
+                      ConfigCase{"ExitDataOverridesOnceOnlyKey", "HdrTblSize = 8\n", "HDR=6", "", "", 0,
+                                 "line 1: HdrTblSize given again in the exit data, which wins", 6},
+                      ConfigCase{"ExitDataBeginningWithABlank", "", " HDR=8", "", "", 0,
+                                 "exit data: exit data that begins with a blank is ignored", 4},
+                      ConfigCase{"ReceiverTableSmaller", "HdrTblSize = 8\n", "", "HdrTblSize = 4\n", "", 1, "", 8},
+                      ConfigCase{"ReceiverExitDataMendsIt", "HdrTblSize = 8\n", "", "HdrTblSize = 4\n", "HDR=12", 0,
+                                 "line 1: HdrTblSize given again in the exit data", 8}),
     [](const ::testing::TestParamInfo<ConfigCase>& info) { return info.param.name; });
 
 TEST(VeltchanConfigPair, SaysWhatToChangeOnTheReceiver) {
   ScratchDir dir;
   WriteFile(dir.File("send.cfg"), "HdrTblSize = 8\n");
   WriteFile(dir.File("recv.cfg"), "! receiver\nHdrTblSize = 4\n");
-  const Result r = RunVeltchan(dir, {"config", "--file", dir.File("send.cfg"), "--receiver-file", dir.File("recv.cfg")});
+  const Result r =
+      RunVeltchan(dir, {"config", "--file", dir.File("send.cfg"), "--receiver-file", dir.File("recv.cfg")});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.out.find("the pair cannot work: the receiver's HdrTblSize 4 (file line 2) is smaller than the sender's 8 "
                        "(file line 1)"),
             std::string::npos)
       << r.out;
-  EXPECT_NE(r.out.find("change: change line 2 of " + dir.File("recv.cfg") + " to \"HdrTblSize = 8\""), std::string::npos)
+  EXPECT_NE(r.out.find("change: change line 2 of " + dir.File("recv.cfg") + " to \"HdrTblSize = 8\""),
+            std::string::npos)
       << r.out;
 }
 
@@ -302,7 +311,8 @@ TEST(VeltchanConfigPair, ShowsWhereARunsSettingsCameFrom) {
 
 TEST(VeltchanAdvise, TriesEveryLevelAndTheSampledTablesAndRecommendsTheBest) {
   ScratchDir dir;
-  const Result r = RunVeltchan(dir, {"advise", "--messages", "150", "--seed", "5", "--corpus", MakeCorpus(dir), "--json"});
+  const Result r =
+      RunVeltchan(dir, {"advise", "--messages", "150", "--seed", "5", "--corpus", MakeCorpus(dir), "--json"});
   ASSERT_EQ(r.status, 0) << r.err;
   const json j = CheckedJson(dir, r);
   ASSERT_EQ(j["trials"].size(), 18u);

@@ -166,8 +166,9 @@ TEST(VeltchanBuiltIn, OptionsReachTheExitsThroughARealConfigurationFile) {
   ScratchDir dir;
   const std::string corpus = MakeCorpus(dir);
   const std::string keep = dir.File("kept");
-  const Result r = RunVeltchan(dir, With(SmallWorkload(corpus), {"--compression", "2", "--hdr-table", "8", "--log-level", "4",
-                                                         "--statistics", "1", "--keep-dir", keep}));
+  const Result r =
+      RunVeltchan(dir, With(SmallWorkload(corpus), {"--compression", "2", "--hdr-table", "8", "--log-level", "4",
+                                                    "--statistics", "1", "--keep-dir", keep}));
   ASSERT_EQ(r.status, 0) << r.out << r.err;
   const std::string config = ReadFile(keep + "/velt_exit.cfg");
   for (const char* line : {"Compression = 2\n", "HdrTblSize = 8\n", "LogLevel = 4\n", "Statistics = 1\n"})
@@ -213,7 +214,8 @@ struct ReplayFiles {
 TEST(VeltchanReplay, WalksDirectoriesInOrderAndRepeats) {
   ScratchDir dir;
   const ReplayFiles files(dir);
-  const Result r = RunVeltchan(dir, {files.root, "--queue", "ORDERS.IN", "--queue", "AUDIT@QM.B", "--repeat", "3", "--json"});
+  const Result r =
+      RunVeltchan(dir, {files.root, "--queue", "ORDERS.IN", "--queue", "AUDIT@QM.B", "--repeat", "3", "--json"});
   ASSERT_EQ(r.status, 0) << r.err;
   const json j = json::parse(r.out);
   EXPECT_EQ(j["workload"]["source"], "replay");
@@ -359,9 +361,9 @@ TEST(VeltchanHelp, ExplainsEveryOption) {
   ScratchDir dir;
   const Result r = RunVeltchan(dir, {"--help"});
   EXPECT_EQ(r.status, 0);
-  for (const char* option : {"--lines", "--queue", "--repeat", "--compression", "--hdr-table", "--max-segment",
-                             "--log-level", "--statistics", "--lib-dir", "--seed", "--json", "--svg", "--messages",
-                             "--keep-dir", "--corpus"})
+  for (const char* option :
+       {"--lines", "--queue", "--repeat", "--compression", "--hdr-table", "--max-segment", "--log-level",
+        "--statistics", "--lib-dir", "--seed", "--json", "--svg", "--messages", "--keep-dir", "--corpus"})
     EXPECT_NE(r.out.find(option), std::string::npos) << option;
 }
 

@@ -33,8 +33,8 @@ TEST(Traffic, CorpusTakesDocumentsInPathOrderAndFallsBackWhenThereAreNone) {
   const std::string doc(200, ' ');
   WriteFile(dir.File("b/2.json"), "{" + doc + "}");
   WriteFile(dir.File("a.XML"), "<a>" + doc + "</a>");
-  WriteFile(dir.File("tiny.xml"), "<a/>");                   // under 128 bytes
-  WriteFile(dir.File("c.txt"), "<a>" + doc + "</a>");        // not .xml or .json
+  WriteFile(dir.File("tiny.xml"), "<a/>");                      // under 128 bytes
+  WriteFile(dir.File("c.txt"), "<a>" + doc + "</a>");           // not .xml or .json
   WriteFile(dir.File("d.xml"), std::string("<a>\0", 4) + doc);  // not text
   const agent::Corpus corpus = agent::LoadCorpus({dir.path.string()});
   ASSERT_EQ(corpus.documents.size(), 2u);

@@ -28,11 +28,11 @@
 #include <vector>
 
 #include "channel_end.h"
-#include "velt/velt_exit.h"
 #include "exit_library.h"
 #include "payloads.h"
 #include "segments.h"
 #include "sim_channel.h"
+#include "velt/velt_exit.h"
 #include "workload.h"
 
 namespace fs = std::filesystem;
@@ -207,8 +207,8 @@ void Carry(Group& g, agent::SimChannel* channel, const agent::Segment& segment, 
   if (tally->stopped) return;
   const agent::Hop hop = agent::Transmit(channel, segment.data(), static_cast<int32_t>(segment.size()));
   const std::string at = where + ", segment " + std::to_string(tally->sent) + " (type " +
-                         std::to_string(segment.size() > 9 ? segment[9] : 0) + ", " +
-                         std::to_string(segment.size()) + " bytes)";
+                         std::to_string(segment.size() > 9 ? segment[9] : 0) + ", " + std::to_string(segment.size()) +
+                         " bytes)";
   if (!hop.delivered) {
     g.Expect(false, at + ": channel closed");
     tally->stopped = true;
@@ -233,11 +233,11 @@ struct StreamCase {
 
 // A seeded stream of every segment type over one channel; returns the tally.
 ChannelTally RunStream(Group& g, const StreamCase& c, uint64_t seed) {
-  const std::string where = "COMP=" + std::to_string(c.compression) + " HDR=" + std::to_string(c.table_size) +
-                            " seg " + std::to_string(c.max_segment) + (c.byte_order == 1 ? " big" : " little") +
-                            " seed " + std::to_string(seed);
-  const agent::EndSettings send = SendSettings(c.max_segment, "COMP=" + std::to_string(c.compression) +
-                                                                  " HDR=" + std::to_string(c.table_size));
+  const std::string where = "COMP=" + std::to_string(c.compression) + " HDR=" + std::to_string(c.table_size) + " seg " +
+                            std::to_string(c.max_segment) + (c.byte_order == 1 ? " big" : " little") + " seed " +
+                            std::to_string(seed);
+  const agent::EndSettings send =
+      SendSettings(c.max_segment, "COMP=" + std::to_string(c.compression) + " HDR=" + std::to_string(c.table_size));
   agent::SimChannel channel;
   ChannelTally tally;
   if (!agent::OpenChannel(&channel, g_send.entry, g_recv.entry, send, RecvSettings(send))) {
@@ -283,8 +283,8 @@ void CheckNoLevelZero(Group& g, const std::string& log_path) {
 void SeededRoundTrip(Group& g) {
   UseConfig("LogLevel = 1\nLogFile = roundtrip.log\n");
   const StreamCase cases[] = {
-      {1, 4, 4096, 2, 3600},  {1, 16, 600, 1, 3600},   {2, 1, 32768, 2, 3400},
-      {2, 8, 4096, 1, 3600},  {3, 4, 600, 2, 3600},    {3, 16, 32768, 1, 3400},
+      {1, 4, 4096, 2, 3600}, {1, 16, 600, 1, 3600}, {2, 1, 32768, 2, 3400},
+      {2, 8, 4096, 1, 3600}, {3, 4, 600, 2, 3600},  {3, 16, 32768, 1, 3400},
   };
   int total = 0;
   unsigned types = 0;
@@ -355,8 +355,7 @@ void ContextInExitUserArea(Group& g) {
   for (int i = 0; i < 400; ++i) {
     const int k = static_cast<int>(rng() % 2);
     std::vector<unsigned char> payload;
-    agent::MakePayload(static_cast<agent::PayloadKind>(rng() % agent::kPayloadKinds), rng() % 9000, &rng, {},
-                       &payload);
+    agent::MakePayload(static_cast<agent::PayloadKind>(rng() % agent::kPayloadKinds), rng() % 9000, &rng, {}, &payload);
     for (const agent::Segment& s : agent::BuildMessage(&builders[k], rng() % 6, payload)) {
       Carry(g, &channels[k], s, &tally[k], "interleaved channel " + std::to_string(k));
     }
@@ -400,7 +399,8 @@ void BigEndianSegments(Group& g) {
     for (int m = 0; m < 160; ++m) {
       std::vector<unsigned char> payload;
       agent::MakePayload(agent::PayloadKind::Records, 200 + rng() % 14000, &rng, {}, &payload);
-      for (const agent::Segment& s : agent::BuildMessage(&builder, m % 4, payload)) Carry(g, &channel, s, &tally, where);
+      for (const agent::Segment& s : agent::BuildMessage(&builder, m % 4, payload))
+        Carry(g, &channel, s, &tally, where);
       if (m == 80) Carry(g, &channel, agent::BuildResync(&builder), &tally, where);
     }
     agent::CloseChannel(&channel);
@@ -454,8 +454,8 @@ void CodecThroughTheChannel(Group& g) {
   for (int compression : {2, 3}) {
     for (uint8_t order : {uint8_t{2}, uint8_t{1}}) {
       for (int32_t max_segment : {4096, 32768}) {
-        const std::string where = "codec COMP=" + std::to_string(compression) + " seg " +
-                                  std::to_string(max_segment) + (order == 1 ? " big" : " little");
+        const std::string where = "codec COMP=" + std::to_string(compression) + " seg " + std::to_string(max_segment) +
+                                  (order == 1 ? " big" : " little");
         const agent::EndSettings send = SendSettings(max_segment, "COMP=" + std::to_string(compression));
         agent::SimChannel channel;
         g.Expect(agent::OpenChannel(&channel, g_send.entry, g_recv.entry, send, RecvSettings(send)), "channel start");

@@ -195,7 +195,7 @@ namespace velt {
 
 // The type of velt_exit, as an agent resolves it from a loaded library.
 using ExitFunction = void(VELT_CALL*)(void* exit_parms, void* channel_def, int32_t* data_length,
-                                      int32_t* agent_buffer_length, void* agent_buffer,
-                                      int32_t* exit_buffer_length, void** exit_buffer_addr);
+                                      int32_t* agent_buffer_length, void* agent_buffer, int32_t* exit_buffer_length,
+                                      void** exit_buffer_addr);
 
 }  // namespace velt

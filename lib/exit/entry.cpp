@@ -85,8 +85,7 @@ void OnTerm(ExitContext* ctx) {
 
 Answer OnXmit(const ExitEnd& end, const XmitCall& call, int32_t* data_length) {
   ExitContext* ctx = call.ctx;
-  const Direction direction =
-      call.parms->ExitId == MQXT_CHANNEL_SEND_EXIT ? Direction::kSend : Direction::kReceive;
+  const Direction direction = call.parms->ExitId == MQXT_CHANNEL_SEND_EXIT ? Direction::kSend : Direction::kReceive;
   // Compression off: the send direction passes every segment untouched,
   // and counts and logs nothing.
   if (direction == Direction::kSend && CompressionOff(ctx->Compression)) return kAnswerOk;
@@ -94,8 +93,7 @@ Answer OnXmit(const ExitEnd& end, const XmitCall& call, int32_t* data_length) {
   const XmitOutcome outcome = direction == end.direction ? end.process(call) : kXmitPassed;
   Answer answer = kAnswerOk;
   switch (outcome.answer) {
-    case XmitAnswer::kPassed:
-      break;
+    case XmitAnswer::kPassed: break;
     case XmitAnswer::kHandedOver:
       answer.response2 = MQXR2_USE_EXIT_BUFFER;
       *data_length = outcome.length;
@@ -152,9 +150,7 @@ void RunExit(const ExitEnd& end, void* exit_parms, void* channel_def, int32_t* d
 
   Answer answer = kAnswerOk;
   switch (parms->ExitReason) {
-    case MQXR_INIT:
-      answer = OnInit(end, parms, cd_def, ctx);
-      break;
+    case MQXR_INIT: answer = OnInit(end, parms, cd_def, ctx); break;
     case MQXR_TERM:
       OnTerm(ctx);
       ReleaseContext(parms, ctx);
@@ -165,8 +161,7 @@ void RunExit(const ExitEnd& end, void* exit_parms, void* channel_def, int32_t* d
                                exit_buffer_length, reinterpret_cast<unsigned char**>(exit_buffer_addr), ctx},
                       data_length);
       break;
-    default:
-      break;
+    default: break;
   }
   parms->ExitResponse = answer.response;
   parms->ExitResponse2 = answer.response2;

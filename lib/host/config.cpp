@@ -84,7 +84,8 @@ struct Reading {
 void Tell(const Reading& at, CfgEvent event, const char* key, const char* keyword, const char* value,
           uint32_t number = 0, int32_t stored = 0) {
   if (at.observer == nullptr) return;
-  at.observer->note(at.observer->user, CfgNote{event, at.source, at.line, at.continued, key, keyword, value, number, stored});
+  at.observer->note(at.observer->user,
+                    CfgNote{event, at.source, at.line, at.continued, key, keyword, value, number, stored});
 }
 
 // A value token of a file line without its line end, for the observer.
@@ -120,7 +121,8 @@ void StoreTableSize(const Reading& at, ExitContext* ctx, const char* key, const 
   ctx->HdrTblSize = LimitTableSize(number);
   if (at.observer == nullptr) return;
   const bool limited = (number & 0xFFFFu) != ctx->HdrTblSize || number > 0xFFFFu;
-  Tell(at, limited ? CfgEvent::kClamped : CfgEvent::kSet, key, "HdrTblSize", Shown(value).text, number, ctx->HdrTblSize);
+  Tell(at, limited ? CfgEvent::kClamped : CfgEvent::kSet, key, "HdrTblSize", Shown(value).text, number,
+       ctx->HdrTblSize);
 }
 
 // A file name is told as stored, without its line end.

@@ -21,8 +21,8 @@ void WriteLog(int16_t level, ExitContext* ctx, const char* format, ...) {
   // One buffered write per message keeps lines of instances that share the
   // file from interleaving inside a line.
   char line[1024];
-  int used = std::snprintf(line, sizeof line, kLogPrefix, now.hour, now.minute, now.second,
-                           static_cast<int>(level), ctx->LogTag);
+  int used = std::snprintf(line, sizeof line, kLogPrefix, now.hour, now.minute, now.second, static_cast<int>(level),
+                           ctx->LogTag);
   if (used < 0) return;
   va_list args;
   va_start(args, format);

@@ -12,7 +12,8 @@ namespace velt {
 inline constexpr char kLogPrefix[] = "%02d:%02d:%02d [%d] %s :";
 
 // The send exit compressed a segment, found the result longer and sent it plain.
-inline constexpr char kLogRefusedCompression[] = "ProcessXmitSend: Compressed header (%ld) LARGER than original (%ld)\n";
+inline constexpr char kLogRefusedCompression[] =
+    "ProcessXmitSend: Compressed header (%ld) LARGER than original (%ld)\n";
 
 inline constexpr char kLogSendOutOfSequence[] = "ProcessXmitSend: message sequence out of synch... %s\n";
 inline constexpr char kLogRecvOutOfSequence[] = "ProcessXmitRecv: message sequence out of synch... %s\n";
@@ -23,7 +24,8 @@ inline constexpr char kLogRecvTooShort[] =
 inline constexpr char kLogRecvLeadTooLong[] =
     "ProcessXmitRecv: Leading part does not fit exit buffer (leading length = %ld, buffer length = %ld)\n";
 // Without a line end: the next message of the log continues this line.
-inline constexpr char kLogRecvDecodeOverflow[] = "ProcessXmitRecv: Decode overflow (msg_length = %ld, buffer length = %ld)";
+inline constexpr char kLogRecvDecodeOverflow[] =
+    "ProcessXmitRecv: Decode overflow (msg_length = %ld, buffer length = %ld)";
 inline constexpr char kLogRecvDecodeIncomplete[] =
     "ProcessXmitRecv: Decode incomplete (stream ends inside a token after %ld of %ld bytes)\n";
 inline constexpr char kLogRecvShorterThanHeader[] =

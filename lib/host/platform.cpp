@@ -52,7 +52,8 @@ void OpenProcessWatch(ProcessWatch* watch) {
 #if defined(__linux__) && defined(MADV_WIPEONFORK)
   const long page_size = sysconf(_SC_PAGESIZE);
   if (page_size <= 0 || !RefusesWipeOnForkForSharedMemory(static_cast<size_t>(page_size))) return;
-  void* page = mmap(nullptr, static_cast<size_t>(page_size), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  void* page =
+      mmap(nullptr, static_cast<size_t>(page_size), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (page == MAP_FAILED) return;
   if (madvise(page, static_cast<size_t>(page_size), MADV_WIPEONFORK) != 0) {
     munmap(page, static_cast<size_t>(page_size));

@@ -31,14 +31,13 @@ void WriteStats(ExitContext* ctx) {
   if (ctx->Statistics != 2) return;
   if (!OpenStats(ctx)) return;
   if (ctx->MeanRatio > 0.0) {
-    std::fprintf(ctx->StatsStream, kStatsSegmentLine,
-                 static_cast<long>(ctx->TotalSegs), static_cast<long>(ctx->CompressedSegs),
-                 static_cast<long>(ctx->LastBefore), static_cast<long>(ctx->LastAfter), ctx->LastRatio,
-                 ctx->MeanRatio);
+    std::fprintf(ctx->StatsStream, kStatsSegmentLine, static_cast<long>(ctx->TotalSegs),
+                 static_cast<long>(ctx->CompressedSegs), static_cast<long>(ctx->LastBefore),
+                 static_cast<long>(ctx->LastAfter), ctx->LastRatio, ctx->MeanRatio);
   } else {
-    std::fprintf(ctx->StatsStream, kStatsSegmentLineNoMean,
-                 static_cast<long>(ctx->TotalSegs), static_cast<long>(ctx->CompressedSegs),
-                 static_cast<long>(ctx->LastBefore), static_cast<long>(ctx->LastAfter), ctx->LastRatio);
+    std::fprintf(ctx->StatsStream, kStatsSegmentLineNoMean, static_cast<long>(ctx->TotalSegs),
+                 static_cast<long>(ctx->CompressedSegs), static_cast<long>(ctx->LastBefore),
+                 static_cast<long>(ctx->LastAfter), ctx->LastRatio);
   }
   std::fflush(ctx->StatsStream);
 }
@@ -46,11 +45,11 @@ void WriteStats(ExitContext* ctx) {
 void WriteStatsSummary(ExitContext* ctx) {
   if (ctx->Statistics == 0 || ctx->TotalSegs == 0) return;
   if (!OpenStats(ctx)) return;
-  std::fprintf(ctx->StatsStream, kStatsTotalLine,
-               static_cast<long>(ctx->TotalSegs), static_cast<long>(ctx->CompressedSegs));
+  std::fprintf(ctx->StatsStream, kStatsTotalLine, static_cast<long>(ctx->TotalSegs),
+               static_cast<long>(ctx->CompressedSegs));
   if (ctx->CompressedSegs != 0) {
-    const double overall =
-        (static_cast<double>(ctx->TotalSegs - ctx->CompressedSegs) + ctx->SumRatios) / static_cast<double>(ctx->TotalSegs);
+    const double overall = (static_cast<double>(ctx->TotalSegs - ctx->CompressedSegs) + ctx->SumRatios) /
+                           static_cast<double>(ctx->TotalSegs);
     std::fprintf(ctx->StatsStream, kStatsMeanLine, ctx->MeanRatio);
     std::fprintf(ctx->StatsStream, kStatsOverallLine, overall);
   }

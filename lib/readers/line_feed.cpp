@@ -13,7 +13,7 @@ bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 constexpr std::size_t kMaxDigits = 18;
 
 constexpr double kPowersOfTen[kMaxDigits + 1] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8, 1e9,
-                                                1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18};
+                                                 1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18};
 
 }  // namespace
 

@@ -18,7 +18,7 @@ inline constexpr std::size_t kMaxLine = 4096;
 inline constexpr std::size_t kNamedLines = 20;
 
 struct LineFeed {
-  std::string carry;     // the start of a line whose end has not come yet
+  std::string carry;      // the start of a line whose end has not come yet
   bool overlong = false;  // the line being carried is past kMaxLine: only its end is awaited
   int64_t lines = 0;      // whole lines handed on so far
 };

@@ -53,8 +53,8 @@ void CloseInstance(StatsReader* r) {
       // No summary (yet): the ratios as the exit would write them now.
       open.has_ratios = open.compressed > 0;
       if (open.has_ratios)
-        open.overall_ratio = (static_cast<double>(open.segments - open.compressed) + r->sum_ratios) /
-                             static_cast<double>(open.segments);
+        open.overall_ratio =
+            (static_cast<double>(open.segments - open.compressed) + r->sum_ratios) / static_cast<double>(open.segments);
     }
     if (open.closed && open.segment_lines > 0 && r->last_count != open.segments) open.lines_in_step = false;
     ++report.instance_count;

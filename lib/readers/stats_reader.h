@@ -27,8 +27,8 @@ struct StatsInstance {
   // else those of its last per-segment line.
   int64_t segments = 0;
   int64_t compressed = 0;
-  bool has_ratios = false;  // false when no segment compressed
-  double mean_ratio = 0;    // of the compressed segments
+  bool has_ratios = false;   // false when no segment compressed
+  double mean_ratio = 0;     // of the compressed segments
   double overall_ratio = 0;  // of all segments, a plain one counting 1.0
   bool closed = false;       // its summary was read
   // Its per-segment lines count up from 1 without a gap and reach the
@@ -58,7 +58,7 @@ struct StatsReport {
 struct StatsReader {
   LineFeed feed;
   StatsReport report;
-  StatsInstance open;      // the instance being read
+  StatsInstance open;         // the instance being read
   bool summary_open = false;  // its summary's first line was read; ratio lines may follow
   int64_t last_count = 0;     // TotalSegs of the last per-segment line
   double sum_ratios = 0;      // of the open instance, from its mean

@@ -51,7 +51,7 @@ inline constexpr int32_t kXqhNameLength = 48;
 inline constexpr int32_t kXqhReadLength = 104;
 
 // Where the scans for the structures behind the TSH begin.
-inline constexpr int32_t kMshSearchFrom = kTshLength;            // t + 28
+inline constexpr int32_t kMshSearchFrom = kTshLength;               // t + 28
 inline constexpr int32_t kXqhSearchFrom = kTshLength + kMshLength;  // t + 48
 
 // Header regions, fixed by offset from t + 12.
@@ -60,9 +60,7 @@ inline constexpr int32_t kStatusHeaderRegion = 16;
 
 // Compression mark (TSH byte 11): bit 0 compressed, bits 4-7 the cache index.
 inline constexpr uint8_t kMarkCompressed = 0x01;
-inline constexpr uint8_t MarkForIndex(uint16_t index) {
-  return static_cast<uint8_t>(((index * 16u) + 1u) & 0xFFu);
-}
+inline constexpr uint8_t MarkForIndex(uint16_t index) { return static_cast<uint8_t>(((index * 16u) + 1u) & 0xFFu); }
 inline constexpr uint16_t IndexOfMark(uint8_t mark) { return static_cast<uint16_t>(mark >> 4); }
 
 // The mark has room for 16 cache indexes: no header table is larger.

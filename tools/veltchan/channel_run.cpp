@@ -2,10 +2,10 @@
 // channel agent loads them, every segment of the traffic carried over the
 // simulated channel and, for comparison, through zlib level 1.
 #define ZLIB_CONST
+#include <lz4.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
-#include <lz4.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -41,8 +41,8 @@ volatile std::sig_atomic_t g_stop = 0;
 // any of those would silently name another file.
 void CheckConfigurableName(const std::string& name, const char* what) {
   if (name.find_first_of(" :=\t\r\n") != std::string::npos)
-    throw UsageError(fmt::format("{} {} cannot be named in the exit configuration (it holds a blank, ':' or '=')",
-                                 what, name));
+    throw UsageError(
+        fmt::format("{} {} cannot be named in the exit configuration (it holds a blank, ':' or '=')", what, name));
   if (name.size() > 480) throw UsageError(fmt::format("{} {} is too long for the exit configuration", what, name));
 }
 
@@ -197,8 +197,8 @@ void SetUpSource(const Options& o, Source* s, RunInfo* info) {
     std::error_code ec;
     if (!o.corpus_dir.empty() && !fs::is_directory(o.corpus_dir, ec))
       throw UsageError(fmt::format("--corpus {}: not a directory", o.corpus_dir));
-    s->corpus = agent::LoadCorpus(o.corpus_dir.empty() ? agent::DefaultCorpusRoots()
-                                                        : std::vector<std::string>{o.corpus_dir});
+    s->corpus =
+        agent::LoadCorpus(o.corpus_dir.empty() ? agent::DefaultCorpusRoots() : std::vector<std::string>{o.corpus_dir});
     agent::TrafficSettings settings;
     settings.seed = o.seed;
     settings.messages = o.messages;
@@ -206,12 +206,12 @@ void SetUpSource(const Options& o, Source* s, RunInfo* info) {
     agent::SetUpTraffic(&s->traffic, settings, &s->corpus);
     s->total = o.messages;
     info->destinations = settings.destinations;
-    info->workload = fmt::format(
-        "built-in workload, seed {}: {} messages to {} remote queues; XML/JSON documents: {}", o.seed, o.messages,
-        settings.destinations,
-        s->corpus.built_in ? std::string("the built-in ones (no XML or JSON files found)")
-                           : fmt::format("{} files shipped under {}", s->corpus.documents.size(),
-                                         o.corpus_dir.empty() ? std::string("/usr/share") : o.corpus_dir));
+    info->workload =
+        fmt::format("built-in workload, seed {}: {} messages to {} remote queues; XML/JSON documents: {}", o.seed,
+                    o.messages, settings.destinations,
+                    s->corpus.built_in ? std::string("the built-in ones (no XML or JSON files found)")
+                                       : fmt::format("{} files shipped under {}", s->corpus.documents.size(),
+                                                     o.corpus_dir.empty() ? std::string("/usr/share") : o.corpus_dir));
     return;
   }
   s->replay = true;
@@ -327,8 +327,8 @@ int64_t ClockCost() {
 struct ZlibSide {
   z_stream deflater{};
   z_stream inflater{};
-  std::vector<unsigned char> packed;    // the batch's deflated segments
-  std::vector<std::size_t> packed_at;   // offset and length of each
+  std::vector<unsigned char> packed;   // the batch's deflated segments
+  std::vector<std::size_t> packed_at;  // offset and length of each
   std::vector<std::size_t> packed_length;
   std::vector<unsigned char> unpacked;  // the batch's inflated segments
   std::vector<char> unpacked_ok;
@@ -471,7 +471,8 @@ void ReceivePhase(Run& run, Batch& b) {
 // its buffer and sends from the exit's. The same copies, made without the
 // exits, are timed and taken off the exits' time.
 void AgentCopyPass(Run& run, Batch& b) {
-  if (b.scratch.size() < static_cast<std::size_t>(run.max_segment)) b.scratch.resize(static_cast<std::size_t>(run.max_segment));
+  if (b.scratch.size() < static_cast<std::size_t>(run.max_segment))
+    b.scratch.resize(static_cast<std::size_t>(run.max_segment));
   b.scratch_out.clear();
   b.scratch_out.reserve(b.bytes);
   const int64_t t0 = CpuNanos();
@@ -550,7 +551,8 @@ void Lz4Phases(Run& run, const Batch& b) {
   z.packed_at.assign(n, 0);
   z.packed_length.assign(n, 0);
   std::size_t room = 0;
-  for (std::size_t j = 0; j < n; ++j) room += static_cast<std::size_t>(LZ4_compressBound(static_cast<int>(b.segments[j].size())));
+  for (std::size_t j = 0; j < n; ++j)
+    room += static_cast<std::size_t>(LZ4_compressBound(static_cast<int>(b.segments[j].size())));
   if (z.packed.size() < room) z.packed.resize(room);
   if (z.unpacked.size() < b.bytes) z.unpacked.resize(b.bytes);
   z.unpacked_ok.assign(n, 0);
@@ -570,8 +572,8 @@ void Lz4Phases(Run& run, const Batch& b) {
   std::size_t out = 0;
   for (std::size_t j = 0; j < n; ++j) {
     const int size = static_cast<int>(b.segments[j].size());
-    const int got = z.packed_length[j] > 0 ? LZ4_decompress_safe(z.packed.data() + z.packed_at[j], z.unpacked.data() + out,
-                                                                 z.packed_length[j], size)
+    const int got = z.packed_length[j] > 0 ? LZ4_decompress_safe(z.packed.data() + z.packed_at[j],
+                                                                 z.unpacked.data() + out, z.packed_length[j], size)
                                            : -1;
     z.unpacked_ok[j] = got == size ? 1 : 0;
     out += static_cast<std::size_t>(size);
@@ -719,12 +721,15 @@ void EndProgress(Progress* p) {
 
 void RequestStop() { g_stop = 1; }
 
-bool Passed(const Tally& t) { return !t.channel_closed && !t.first_bad && !t.interrupted && t.intact == t.total.segments; }
+bool Passed(const Tally& t) {
+  return !t.channel_closed && !t.first_bad && !t.interrupted && t.intact == t.total.segments;
+}
 
 Tally RunChannel(const Options& o, RunInfo* info) {
   for (const std::string* data : {&o.exit_data, &o.receiver_exit_data})
     if (data->size() > kExitDataLength)
-      throw UsageError(fmt::format("exit data \"{}\" is longer than the channel's {} characters", *data, kExitDataLength));
+      throw UsageError(
+          fmt::format("exit data \"{}\" is longer than the channel's {} characters", *data, kExitDataLength));
   auto source = std::make_unique<Source>();
   SetUpSource(o, source.get(), info);  // reads the inputs first: nothing else is set up if they are unreadable
   Libraries libs;

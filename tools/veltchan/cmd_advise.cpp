@@ -31,7 +31,8 @@ int64_t Saved(const Trial& t) { return t.bytes_in - t.bytes_wire; }
 constexpr double kEqualSaving = 0.005;
 
 bool NearlyAsGood(const Trial& t, int64_t best) {
-  return static_cast<double>(Saved(t)) >= static_cast<double>(best) - kEqualSaving * static_cast<double>(std::max<int64_t>(best, 0));
+  return static_cast<double>(Saved(t)) >=
+         static_cast<double>(best) - kEqualSaving * static_cast<double>(std::max<int64_t>(best, 0));
 }
 
 const Trial* Recommend(const std::vector<Trial>& trials) {
@@ -51,7 +52,9 @@ const Trial* Recommend(const std::vector<Trial>& trials) {
   return choice;
 }
 
-double Ratio(int64_t before, int64_t after) { return after > 0 ? static_cast<double>(before) / static_cast<double>(after) : 0.0; }
+double Ratio(int64_t before, int64_t after) {
+  return after > 0 ? static_cast<double>(before) / static_cast<double>(after) : 0.0;
+}
 
 }  // namespace
 
@@ -78,9 +81,9 @@ int RunAdviseCommand(const AdviseOptions& o) {
       trial.segments = t.total.segments;
       trial.bytes_in = t.total.bytes_in;
       trial.bytes_wire = t.total.bytes_wire;
-      trial.ns_per_segment = t.total.segments > 0
-                                 ? static_cast<double>(t.send_nanos + t.recv_nanos) / static_cast<double>(t.total.segments)
-                                 : 0.0;
+      trial.ns_per_segment = t.total.segments > 0 ? static_cast<double>(t.send_nanos + t.recv_nanos) /
+                                                        static_cast<double>(t.total.segments)
+                                                  : 0.0;
       trial.passed = Passed(t);
       trials.push_back(trial);
     }
@@ -131,7 +134,8 @@ int RunAdviseCommand(const AdviseOptions& o) {
         "  (the smallest table, and then the default level, within {:.1f}% of the best saving; set HdrTblSize = {} or "
         "more at the receiving end as well)\n",
         choice->level, choice->table, Grouped(Saved(*choice)), Grouped(choice->bytes_in),
-        choice->bytes_in > 0 ? 100.0 * static_cast<double>(Saved(*choice)) / static_cast<double>(choice->bytes_in) : 0.0,
+        choice->bytes_in > 0 ? 100.0 * static_cast<double>(Saved(*choice)) / static_cast<double>(choice->bytes_in)
+                             : 0.0,
         choice->ns_per_segment / 1000.0, kEqualSaving * 100, choice->table);
   }
   WriteOut(r);

@@ -59,14 +59,16 @@ Pair CheckPair(const Side& sender, const Side* receiver) {
       r, receiver->source[4].label, s, sender.source[4].label, r);
   const Source& from = receiver->source[4];
   if (from.label == "exit data") {
-    p.change = fmt::format("set HDR={} in the receiver channel's exit data (or lower the sender's HdrTblSize to {})", s, r);
+    p.change =
+        fmt::format("set HDR={} in the receiver channel's exit data (or lower the sender's HdrTblSize to {})", s, r);
   } else if (from.line > 0) {
-    p.change = fmt::format("change line {} of {} to \"HdrTblSize = {}\" (or lower the sender's HdrTblSize to {})", from.line,
-                           receiver->file, s, r);
+    p.change = fmt::format("change line {} of {} to \"HdrTblSize = {}\" (or lower the sender's HdrTblSize to {})",
+                           from.line, receiver->file, s, r);
   } else {
-    p.change = fmt::format("add \"HdrTblSize = {}\" to {} or HDR={} to the receiver channel's exit data (or lower the "
-                           "sender's HdrTblSize to {})",
-                           s, receiver->file, s, r);
+    p.change = fmt::format(
+        "add \"HdrTblSize = {}\" to {} or HDR={} to the receiver channel's exit data (or lower the "
+        "sender's HdrTblSize to {})",
+        s, receiver->file, s, r);
   }
   return p;
 }
@@ -104,16 +106,20 @@ nlohmann::json SideJson(const Side& side) {
     } else {
       value = std::stoi(Stored(side.ctx, i));
     }
-    settings[kFileKeywords[i]] = {{"value", value},
-                                  {"source", side.source[i].label},
-                                  {"line", side.source[i].line > 0 ? nlohmann::json(side.source[i].line) : nlohmann::json(nullptr)}};
+    settings[kFileKeywords[i]] = {
+        {"value", value},
+        {"source", side.source[i].label},
+        {"line", side.source[i].line > 0 ? nlohmann::json(side.source[i].line) : nlohmann::json(nullptr)}};
   }
   nlohmann::json findings = nlohmann::json::array();
   for (const Finding& f : side.findings)
     if (f.problem) findings.push_back({{"where", f.where}, {"text", f.text}, {"why", f.why}});
   std::string data = side.exit_data;
   while (!data.empty() && data.back() == ' ') data.pop_back();
-  return {{"file", side.file}, {"file_read", side.file_read}, {"exit_data", data}, {"settings", settings},
+  return {{"file", side.file},
+          {"file_read", side.file_read},
+          {"exit_data", data},
+          {"settings", settings},
           {"findings", findings}};
 }
 
@@ -133,9 +139,11 @@ int RunConfigCommand(const ConfigOptions& o) {
   if (o.json) {
     nlohmann::json j = {{"sender", SideJson(*sender)}};
     if (receiver) j["receiver"] = SideJson(*receiver);
-    j["pair"] = pair.checked ? nlohmann::json{{"works", pair.works}, {"verdict", pair.verdict},
-                                              {"change", pair.works ? nlohmann::json(nullptr) : nlohmann::json(pair.change)}}
-                             : nlohmann::json(nullptr);
+    j["pair"] = pair.checked
+                    ? nlohmann::json{{"works", pair.works},
+                                     {"verdict", pair.verdict},
+                                     {"change", pair.works ? nlohmann::json(nullptr) : nlohmann::json(pair.change)}}
+                    : nlohmann::json(nullptr);
     WriteOut(j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n");
   } else {
     std::string r = SideText(*sender);

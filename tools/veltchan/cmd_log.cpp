@@ -57,8 +57,8 @@ bool ReadOn(FollowedFile* f, std::vector<char>* buffer) {
   }
   if (st.st_size == f->offset) return false;
   if (std::fseek(f->file, f->offset, SEEK_SET) != 0) return false;
-  const std::size_t n = ReadToEnd(f->file, f->path, buffer,
-                                  [f](const char* data, std::size_t size) { readers::FeedLog(&f->reader, data, size); });
+  const std::size_t n = ReadToEnd(
+      f->file, f->path, buffer, [f](const char* data, std::size_t size) { readers::FeedLog(&f->reader, data, size); });
   f->offset += static_cast<long>(n);
   return n > 0;
 }
@@ -90,9 +90,10 @@ std::string Text(const std::vector<std::unique_ptr<FollowedFile>>& files, bool w
   std::string r;
   for (const auto& f : files) {
     const LogReport& s = f->reader.report;
-    r += fmt::format("veltchan log: {}: {} lines: {} messages (SDR {}, RCVR {}), {} dump lines, {} blank, {} unreadable",
-                     f->path, Grouped(s.lines), Grouped(s.messages), Grouped(s.send_end), Grouped(s.recv_end),
-                     Grouped(s.dump_lines), Grouped(s.blank_lines), Grouped(s.unreadable));
+    r +=
+        fmt::format("veltchan log: {}: {} lines: {} messages (SDR {}, RCVR {}), {} dump lines, {} blank, {} unreadable",
+                    f->path, Grouped(s.lines), Grouped(s.messages), Grouped(s.send_end), Grouped(s.recv_end),
+                    Grouped(s.dump_lines), Grouped(s.blank_lines), Grouped(s.unreadable));
     r += s.messages > 0 ? fmt::format("; {} to {}\n", s.first, s.last) : "\n";
     r += "  messages by level:";
     for (int level = 0; level < readers::kLogLevels; ++level)
@@ -101,11 +102,12 @@ std::string Text(const std::vector<std::unique_ptr<FollowedFile>>& files, bool w
     r += fmt::format("  {:<34}{:>10}  {:<8}  {:<8}\n", "messages by kind", "count", "first", "last");
     for (int k = 0; k < kLogKinds; ++k) {
       const readers::LogKindCount& c = s.kinds[k];
-      r += fmt::format("  {:<34}{:>10}  {:<8}  {:<8}\n", readers::LogKindName(static_cast<LogKind>(k)), Grouped(c.count),
-                       c.count > 0 ? c.first : "-", c.count > 0 ? c.last : "-");
+      r += fmt::format("  {:<34}{:>10}  {:<8}  {:<8}\n", readers::LogKindName(static_cast<LogKind>(k)),
+                       Grouped(c.count), c.count > 0 ? c.first : "-", c.count > 0 ? c.last : "-");
     }
     if (s.unreadable > 0)
-      r += fmt::format("  unreadable lines: {} (line {})\n", Grouped(s.unreadable), LineList(s.unreadable_lines, s.unreadable));
+      r += fmt::format("  unreadable lines: {} (line {})\n", Grouped(s.unreadable),
+                       LineList(s.unreadable_lines, s.unreadable));
     if (s.partial_last_line) r += "  the last line is cut short (the file is still being written): left out\n";
     if (!with_actions) continue;
     if (s.action_count == 0) {

@@ -28,7 +28,8 @@ StatsReport ReadStatsFile(const std::string& path) {
   readers::StatsReader reader;
   std::vector<char> buffer;
   try {
-    ReadToEnd(file, path, &buffer, [&](const char* data, std::size_t size) { readers::FeedStats(&reader, data, size); });
+    ReadToEnd(file, path, &buffer,
+              [&](const char* data, std::size_t size) { readers::FeedStats(&reader, data, size); });
   } catch (...) {
     std::fclose(file);
     throw;
@@ -42,7 +43,9 @@ double ByteRatio(int64_t before, int64_t after) {
   return after > 0 ? static_cast<double>(before) / static_cast<double>(after) : 0.0;
 }
 
-std::string RatioText(const StatsInstance& i, double value) { return i.has_ratios ? fmt::format("{:.4f}", value) : "-"; }
+std::string RatioText(const StatsInstance& i, double value) {
+  return i.has_ratios ? fmt::format("{:.4f}", value) : "-";
+}
 
 std::string LineList(const std::vector<int64_t>& lines, int64_t count) {
   std::string text;
@@ -66,8 +69,8 @@ std::string Text(const std::vector<FileReport>& files) {
       const bool bytes = i.segment_lines > 0;
       r += fmt::format("  {:>8} {:>17} {:>10} {:>11} {:>8} {:>8} {:>15} {:>15} {:>7}{}\n", n,
                        fmt::format("{}-{}", i.first_line, i.last_line), Grouped(i.segments), Grouped(i.compressed),
-                       RatioText(i, i.mean_ratio), RatioText(i, i.overall_ratio),
-                       bytes ? Grouped(i.bytes_before) : "-", bytes ? Grouped(i.bytes_after) : "-",
+                       RatioText(i, i.mean_ratio), RatioText(i, i.overall_ratio), bytes ? Grouped(i.bytes_before) : "-",
+                       bytes ? Grouped(i.bytes_after) : "-",
                        bytes ? fmt::format("{:.2f}", ByteRatio(i.bytes_before, i.bytes_after)) : "-",
                        i.closed ? "" : "  (no summary yet)");
     }
@@ -82,13 +85,14 @@ std::string Text(const std::vector<FileReport>& files) {
                      bytes ? fmt::format("{:.2f}", ByteRatio(t.bytes_before, t.bytes_after)) : "-");
     r += "  (mean: of the compressed segments; overall: of all segments, a plain one counting 1.0; both as the\n"
          "   exit computes them; bytes: bytes before over bytes after, from the per-segment lines)\n";
-    const bool out_of_step = std::any_of(s.instances.begin(), s.instances.end(),
-                                         [](const StatsInstance& i) { return !i.lines_in_step; });
+    const bool out_of_step =
+        std::any_of(s.instances.begin(), s.instances.end(), [](const StatsInstance& i) { return !i.lines_in_step; });
     if (out_of_step)
       r += "  note: the per-segment lines of some instance do not count up one by one: instances sharing the file "
            "wrote between them, so its bytes mix instances\n";
     if (s.unreadable > 0)
-      r += fmt::format("  unreadable lines: {} (line {})\n", Grouped(s.unreadable), LineList(s.unreadable_lines, s.unreadable));
+      r += fmt::format("  unreadable lines: {} (line {})\n", Grouped(s.unreadable),
+                       LineList(s.unreadable_lines, s.unreadable));
     if (s.partial_last_line) r += "  the last line is cut short (the file is still being written): left out\n";
   }
   return r;
@@ -152,7 +156,9 @@ std::string Svg(const std::vector<FileReport>& files) {
   for (const FileReport& f : files)
     for (const readers::ChartPoint& p : f.report.chart) high = std::max(high, ByteRatio(p.bytes_before, p.bytes_after));
   const double top = std::ceil(high * 1.1);
-  const auto y_of = [&](double ratio) { return kBottom - static_cast<int>(std::lround(ratio / top * (kBottom - kTop))); };
+  const auto y_of = [&](double ratio) {
+    return kBottom - static_cast<int>(std::lround(ratio / top * (kBottom - kTop)));
+  };
   std::string s = fmt::format(
       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
       "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"{0}\" height=\"{1}\" viewBox=\"0 0 {0} {1}\" "
@@ -164,7 +170,8 @@ std::string Svg(const std::vector<FileReport>& files) {
   s += fmt::format("<line x1=\"{0}\" y1=\"{1}\" x2=\"{0}\" y2=\"{2}\" stroke=\"#333\"/>\n", kLeft, kTop, kBottom);
   s += fmt::format("<line x1=\"{0}\" y1=\"{1}\" x2=\"{2}\" y2=\"{1}\" stroke=\"#333\"/>\n", kLeft, kBottom, kRight);
   for (int v = 0; v <= static_cast<int>(top); ++v)
-    s += fmt::format("<text x=\"{}\" y=\"{}\" text-anchor=\"end\" font-size=\"10\">{}</text>\n", kLeft - 6, y_of(v) + 4, v);
+    s += fmt::format("<text x=\"{}\" y=\"{}\" text-anchor=\"end\" font-size=\"10\">{}</text>\n", kLeft - 6, y_of(v) + 4,
+                     v);
   const char* colours[] = {"#c43", "#37a", "#4a9", "#a6c", "#c93"};
   int legend_y = kBottom + 30;
   for (std::size_t k = 0; k < files.size(); ++k) {
@@ -175,21 +182,24 @@ std::string Svg(const std::vector<FileReport>& files) {
     for (std::size_t i = 0; i < chart.size(); ++i) {
       before += chart[i].bytes_before;
       after += chart[i].bytes_after;
-      const int x = kLeft + static_cast<int>((2 * i + 1) * (kRight - kLeft) / (2 * std::max<std::size_t>(chart.size(), 1)));
+      const int x =
+          kLeft + static_cast<int>((2 * i + 1) * (kRight - kLeft) / (2 * std::max<std::size_t>(chart.size(), 1)));
       points += fmt::format("{},{} ", x, y_of(ByteRatio(before, after)));
     }
     if (!points.empty())
       s += fmt::format("<polyline points=\"{}\" fill=\"none\" stroke=\"{}\" stroke-width=\"2\"/>\n", points, colour);
     if (legend_y < kHeight - 4) {
-      s += fmt::format("<line x1=\"{0}\" y1=\"{1}\" x2=\"{2}\" y2=\"{1}\" stroke=\"{3}\" stroke-width=\"2\"/><text x=\"{4}\" "
-                       "y=\"{5}\">{6} (so far; {7:.2f} at the end)</text>\n",
-                       kLeft, legend_y, kLeft + 20, colour, kLeft + 26, legend_y + 4, XmlEscape(files[k].path),
-                       ByteRatio(before, after));
+      s += fmt::format(
+          "<line x1=\"{0}\" y1=\"{1}\" x2=\"{2}\" y2=\"{1}\" stroke=\"{3}\" stroke-width=\"2\"/><text x=\"{4}\" "
+          "y=\"{5}\">{6} (so far; {7:.2f} at the end)</text>\n",
+          kLeft, legend_y, kLeft + 20, colour, kLeft + 26, legend_y + 4, XmlEscape(files[k].path),
+          ByteRatio(before, after));
       legend_y += 16;
     }
   }
-  s += fmt::format("<text x=\"{}\" y=\"{}\" text-anchor=\"end\" font-size=\"10\">per-segment lines, in file order</text>\n",
-                   kRight, kBottom + 14);
+  s += fmt::format(
+      "<text x=\"{}\" y=\"{}\" text-anchor=\"end\" font-size=\"10\">per-segment lines, in file order</text>\n", kRight,
+      kBottom + 14);
   s += "</svg>\n";
   return s;
 }

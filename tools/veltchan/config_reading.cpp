@@ -74,11 +74,13 @@ std::string Suggestion(const std::string& key, bool in_file) {
 
 std::string Where(const CfgNote& note) {
   if (note.source == CfgSource::kExitData) return "exit data";
-  return note.continued ? fmt::format("line {} (past its 510th character)", note.line) : fmt::format("line {}", note.line);
+  return note.continued ? fmt::format("line {} (past its 510th character)", note.line)
+                        : fmt::format("line {}", note.line);
 }
 
 std::string NoteText(const Side& side, const CfgNote& note) {
-  if (note.source == CfgSource::kFile && note.line >= 1 && static_cast<std::size_t>(note.line) <= side.file_lines.size())
+  if (note.source == CfgSource::kFile && note.line >= 1 &&
+      static_cast<std::size_t>(note.line) <= side.file_lines.size())
     return Printable(side.file_lines[static_cast<std::size_t>(note.line) - 1]);
   std::string text = note.key != nullptr ? note.key : "";
   if (note.value != nullptr) text += fmt::format("={}", note.value);
@@ -110,8 +112,9 @@ void OnNote(void* user, const CfgNote& note) {
       // An earlier line that set the same setting set nothing in the end.
       for (auto& [earlier_setting, earlier] : c->sets) {
         if (earlier_setting != setting || !earlier.problem) continue;
-        earlier.why = fmt::format("{} given again {}, which wins", note.keyword,
-                                  note.source == CfgSource::kExitData ? std::string("in the exit data") : "on " + f.where);
+        earlier.why =
+            fmt::format("{} given again {}, which wins", note.keyword,
+                        note.source == CfgSource::kExitData ? std::string("in the exit data") : "on " + f.where);
         side.findings.push_back(earlier);
         earlier.problem = false;
       }
@@ -123,15 +126,17 @@ void OnNote(void* user, const CfgNote& note) {
       Finding remark = f;
       remark.problem = false;
       if (note.event == CfgEvent::kClamped) {
-        remark.why = fmt::format("HdrTblSize {} is outside 1 to 16: limited to {}",
-                                 note.value != nullptr && IsNumber(note.value) ? Printable(note.value) : "0",
-                                 note.stored);
+        remark.why =
+            fmt::format("HdrTblSize {} is outside 1 to 16: limited to {}",
+                        note.value != nullptr && IsNumber(note.value) ? Printable(note.value) : "0", note.stored);
         remark.problem = true;
       } else if (setting != 3 && setting != 5 && note.value != nullptr && !IsNumber(note.value)) {
         remark.why = fmt::format("\"{}\" is not a number: {} set to 0", Printable(note.value), note.keyword);
         remark.problem = true;
-      } else if (setting != 3 && setting != 5 && static_cast<int64_t>(static_cast<int32_t>(note.number)) != note.stored) {
-        remark.why = fmt::format("{} does not fit 16 bits: {} set to {}", Printable(note.value), note.keyword, note.stored);
+      } else if (setting != 3 && setting != 5 &&
+                 static_cast<int64_t>(static_cast<int32_t>(note.number)) != note.stored) {
+        remark.why =
+            fmt::format("{} does not fit 16 bits: {} set to {}", Printable(note.value), note.keyword, note.stored);
         remark.problem = true;
       }
       if (remark.problem) side.findings.push_back(remark);
@@ -140,8 +145,10 @@ void OnNote(void* user, const CfgNote& note) {
     case CfgEvent::kUnknownKey: {
       const std::string near = Suggestion(note.key != nullptr ? note.key : "", note.source == CfgSource::kFile);
       f.why = fmt::format("{} is no keyword{}", key.empty() ? "the key" : fmt::format("\"{}\"", key),
-                          near.empty() ? std::string() : fmt::format(" (keys are case-sensitive and begin with the whole "
-                                                                      "keyword: did you mean {}?)", near));
+                          near.empty() ? std::string()
+                                       : fmt::format(" (keys are case-sensitive and begin with the whole "
+                                                     "keyword: did you mean {}?)",
+                                                     near));
       if (key.find("\\t") != std::string::npos) f.why += "; a tab is no separator";
       break;
     }

@@ -15,12 +15,12 @@ namespace velt::chan {
 inline constexpr int kSettings = 6;
 // The settings in the order the report lists them, in the file's spelling.
 inline constexpr const char* kFileKeywords[kSettings] = {"Compression", "Statistics", "LogLevel",
-                                                          "LogFile",     "HdrTblSize", "StatsFile"};
+                                                         "LogFile",     "HdrTblSize", "StatsFile"};
 
 struct Finding {
-  std::string where;  // "line 3", "exit data"
-  std::string text;   // what the line or token holds
-  std::string why;    // why it set nothing, or what to know about what it set
+  std::string where;    // "line 3", "exit data"
+  std::string text;     // what the line or token holds
+  std::string why;      // why it set nothing, or what to know about what it set
   bool problem = true;  // false: it took effect, with a remark
 };
 

@@ -25,7 +25,8 @@ std::vector<unsigned char> ReadWhole(const fs::path& path) {
   const std::uintmax_t size = fs::file_size(path, ec);
   if (ec) throw UsageError(fmt::format("cannot read {}: {}", path.string(), ec.message()));
   if (size > kMaxMessage)
-    throw UsageError(fmt::format("{} holds {} bytes, more than a message can carry ({})", path.string(), size, kMaxMessage));
+    throw UsageError(
+        fmt::format("{} holds {} bytes, more than a message can carry ({})", path.string(), size, kMaxMessage));
   std::ifstream in(path, std::ios::binary);
   if (!in) throw UsageError(fmt::format("cannot read {}: {}", path.string(), std::strerror(errno)));
   std::vector<unsigned char> bytes(static_cast<std::size_t>(size));
@@ -55,7 +56,8 @@ void AddFile(const fs::path& path, bool lines, std::vector<InputMessage>* out) {
     ++number;
     if (stop > start) {
       InputMessage m;
-      m.payload.assign(bytes.begin() + static_cast<std::ptrdiff_t>(start), bytes.begin() + static_cast<std::ptrdiff_t>(stop));
+      m.payload.assign(bytes.begin() + static_cast<std::ptrdiff_t>(start),
+                       bytes.begin() + static_cast<std::ptrdiff_t>(stop));
       m.kind = agent::ClassifyPayload(m.payload);
       m.origin = fmt::format("{}:{}", path.string(), number);
       out->push_back(std::move(m));
@@ -89,8 +91,9 @@ std::vector<InputMessage> LoadInputs(const std::vector<std::string>& paths, bool
     std::sort(files.begin(), files.end());
     for (const fs::path& file : files) AddFile(file, lines, &messages);
   }
-  if (messages.empty()) throw UsageError(lines ? "no messages to replay: the paths given hold no files or only blank lines"
-                          : "no messages to replay: the paths given hold no files");
+  if (messages.empty())
+    throw UsageError(lines ? "no messages to replay: the paths given hold no files or only blank lines"
+                           : "no messages to replay: the paths given hold no files");
   return messages;
 }
 
@@ -104,8 +107,8 @@ QueueName ParseQueueName(const std::string& text) {
            std::all_of(s.begin(), s.end(), [](unsigned char c) { return c > ' ' && c < 0x7F && c != '@'; });
   };
   if (!valid(name.queue) || !valid(name.queue_manager))
-    throw UsageError(fmt::format("--queue {}: expected NAME or NAME@QMGR, each 1 to 48 printable characters without blanks",
-                                 text));
+    throw UsageError(
+        fmt::format("--queue {}: expected NAME or NAME@QMGR, each 1 to 48 printable characters without blanks", text));
   return name;
 }
 

@@ -21,8 +21,8 @@
 #include <filesystem>
 #include <string>
 
-#include <CLI/CLI.hpp>
 #include <fmt/format.h>
+#include <CLI/CLI.hpp>
 
 #include "commands.h"
 #include "text_out.h"
@@ -75,17 +75,19 @@ OperateOptions g_operate;
 void AddOperateCommands(CLI::App* app) {
   OperateOptions& o = g_operate;
   CLI::App* stats = app->add_subcommand(
-      "stats", "Reads statistics files as the send exit writes them (Statistics 1 or 2) and reports each channel "
-               "instance: segments, compressed segments, mean ratio of the compressed ones, overall ratio, bytes "
-               "before and after. Unreadable lines are counted and named; a last line cut short is left out.");
+      "stats",
+      "Reads statistics files as the send exit writes them (Statistics 1 or 2) and reports each channel "
+      "instance: segments, compressed segments, mean ratio of the compressed ones, overall ratio, bytes "
+      "before and after. Unreadable lines are counted and named; a last line cut short is left out.");
   stats->add_option("FILE", o.stats.files, "Statistics files")->required();
   stats->add_flag("--json", o.stats.json, "Print the report as one JSON document");
   stats->add_option("--svg", o.stats.svg, "Also write a chart of the ratio over the run to FILE")->type_name("FILE");
 
   CLI::App* log = app->add_subcommand(
-      "log", "Reads exit logs: messages by level and by kind (refused compressions, sequence breaks, decode failures "
-             "and closed channels, allocation failures, configuration lines) with the first and last time of each, "
-             "and the lines that need action in full.");
+      "log",
+      "Reads exit logs: messages by level and by kind (refused compressions, sequence breaks, decode failures "
+      "and closed channels, allocation failures, configuration lines) with the first and last time of each, "
+      "and the lines that need action in full.");
   log->add_option("FILE", o.log.files, "Log files")->required();
   log->add_flag("--json", o.log.json, "Print the report as one JSON document");
   log->add_flag("--follow", o.log.follow,
@@ -99,12 +101,14 @@ void AddOperateCommands(CLI::App* app) {
       ->group("");
 
   CLI::App* config = app->add_subcommand(
-      "config", "Shows the settings exactly as an exit instance takes them, read by the exits' own reader, each with "
-                "where it came from, and every line or token that set nothing and why. With a receiver side, says "
-                "whether the pair can work. Exit status 0 when the pair works, 1 when it cannot, 2 on bad arguments.");
-  config->add_option("--file", o.config_file,
-                     "The sender's configuration file (default: where the exits look, VELT_EXIT_CFG or "
-                     "/var/mqm/velt_exit.cfg)")
+      "config",
+      "Shows the settings exactly as an exit instance takes them, read by the exits' own reader, each with "
+      "where it came from, and every line or token that set nothing and why. With a receiver side, says "
+      "whether the pair can work. Exit status 0 when the pair works, 1 when it cannot, 2 on bad arguments.");
+  config
+      ->add_option("--file", o.config_file,
+                   "The sender's configuration file (default: where the exits look, VELT_EXIT_CFG or "
+                   "/var/mqm/velt_exit.cfg)")
       ->type_name("FILE");
   config->add_option("--exit-data", o.config_data, "The sender channel's exit data, up to 32 characters")
       ->type_name("TEXT");
@@ -114,9 +118,10 @@ void AddOperateCommands(CLI::App* app) {
   config->add_flag("--json", o.config.json, "Print the report as one JSON document");
 
   CLI::App* advise = app->add_subcommand(
-      "advise", "Runs the traffic through Compression 1, 2 and 3 and header table sizes 1, 2, 4, 8, 12 and 16 (all 16 "
-                "with --all-tables) and recommends Compression and HdrTblSize, with the bytes saved and the CPU per "
-                "segment of each.");
+      "advise",
+      "Runs the traffic through Compression 1, 2 and 3 and header table sizes 1, 2, 4, 8, 12 and 16 (all 16 "
+      "with --all-tables) and recommends Compression and HdrTblSize, with the bytes saved and the CPU per "
+      "segment of each.");
   velt::chan::Options& r = o.advise.run;
   auto* paths = advise->add_option("PATH", r.paths, "Files or directories to replay; none: the built-in workload");
   advise->add_flag("--lines", r.lines, "Replay each non-empty line of a file as one message")->needs(paths);
@@ -133,7 +138,9 @@ void AddOperateCommands(CLI::App* app) {
       ->type_name("N")
       ->excludes(paths);
   advise->add_option("--seed", r.seed, "Seed of the built-in workload (default 1)")->type_name("N")->excludes(paths);
-  advise->add_option("--corpus", r.corpus_dir, "Built-in workload documents from DIR")->type_name("DIR")->excludes(paths);
+  advise->add_option("--corpus", r.corpus_dir, "Built-in workload documents from DIR")
+      ->type_name("DIR")
+      ->excludes(paths);
   advise->add_option("--max-segment", r.max_segment, "Largest transmission segment (default 32768)")
       ->check(CLI::Range(512, 1048576))
       ->type_name("BYTES");
@@ -228,8 +235,9 @@ int Main(int argc, char** argv) {
                  "temporary directory, removed)")
       ->type_name("DIR");
   app.add_flag("--json", o.json, "Print the report as one JSON document instead of text");
-  app.add_option("--svg", o.svg, "Also write a chart of bytes before and after per payload kind and of the ratio over "
-                                 "the run to FILE")
+  app.add_option("--svg", o.svg,
+                 "Also write a chart of bytes before and after per payload kind and of the ratio over "
+                 "the run to FILE")
       ->type_name("FILE");
   lines->needs(paths);
   queue->needs(paths);

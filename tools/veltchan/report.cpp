@@ -13,7 +13,9 @@ namespace velt::chan {
 
 namespace {
 
-double Ratio(int64_t before, int64_t after) { return after > 0 ? static_cast<double>(before) / static_cast<double>(after) : 0.0; }
+double Ratio(int64_t before, int64_t after) {
+  return after > 0 ? static_cast<double>(before) / static_cast<double>(after) : 0.0;
+}
 
 double PerSegment(int64_t nanos, int64_t segments) {
   return segments > 0 ? static_cast<double>(nanos) / static_cast<double>(segments) : 0.0;
@@ -146,7 +148,8 @@ std::string TextReport(const Options& o, const RunInfo& info, const Tally& t) {
   if (t.refusals_known)
     r += "  (refused: the send exit compressed the segment, logged that the result was longer, and sent it plain)\n";
   if (t.suppressed > 0)
-    r += fmt::format("  {} segments passed unprocessed after an exit answered MQXCC_SUPPRESS_EXIT\n", Grouped(t.suppressed));
+    r += fmt::format("  {} segments passed unprocessed after an exit answered MQXCC_SUPPRESS_EXIT\n",
+                     Grouped(t.suppressed));
 
   r += fmt::format("\n  {:<22}{:>14}{:>14}\n", "time per segment", "time", "throughput");
   r += fmt::format("  {:<22}{:>14}{:>10.0f} MB/s\n", "VELTSEND", Micros(PerSegment(t.send_nanos, t.total.segments)),
@@ -199,7 +202,8 @@ std::string TextReport(const Options& o, const RunInfo& info, const Tally& t) {
     r += "\nsend exit statistics:\n";
     for (const std::string& line : t.exit_statistics) r += fmt::format("  {}\n", line);
   }
-  if (!info.config_file.empty()) r += fmt::format("\nexit configuration, log and statistics kept: {}\n", info.config_file);
+  if (!info.config_file.empty())
+    r += fmt::format("\nexit configuration, log and statistics kept: {}\n", info.config_file);
   r += fmt::format("\n{}\n", VerdictLine(t));
   return r;
 }
@@ -211,12 +215,8 @@ std::string JsonReport(const Options& o, const RunInfo& info, const Tally& t) {
                    {"seed", o.seed},
                    {"destinations", info.destinations},
                    {"planned_messages", t.planned_messages}};
-  j["configuration"] = {{"compression", o.compression},
-                        {"hdr_table", o.hdr_table},
-                        {"max_segment", o.max_segment},
-                        {"log_level", o.log_level},
-                        {"statistics", o.statistics},
-                        {"lib_dir", info.lib_dir}};
+  j["configuration"] = {{"compression", o.compression}, {"hdr_table", o.hdr_table},   {"max_segment", o.max_segment},
+                        {"log_level", o.log_level},     {"statistics", o.statistics}, {"lib_dir", info.lib_dir}};
   j["total"] = CountsJson(t.total);
   nlohmann::json kinds = nlohmann::json::object();
   for (int k = 0; k < agent::kTrafficKinds; ++k) {
@@ -237,10 +237,14 @@ std::string JsonReport(const Options& o, const RunInfo& info, const Tally& t) {
   j["time"] = {
       {"clock", "thread-cpu"},
       {"seconds", t.seconds},
-      {"send", {{"nanos", t.send_nanos}, {"ns_per_segment", PerSegment(t.send_nanos, t.total.segments)},
-                {"mb_per_s", Throughput(t.total.bytes_in, t.send_nanos)}}},
-      {"recv", {{"nanos", t.recv_nanos}, {"ns_per_segment", PerSegment(t.recv_nanos, t.total.segments)},
-                {"mb_per_s", Throughput(t.delivered_bytes, t.recv_nanos)}}},
+      {"send",
+       {{"nanos", t.send_nanos},
+        {"ns_per_segment", PerSegment(t.send_nanos, t.total.segments)},
+        {"mb_per_s", Throughput(t.total.bytes_in, t.send_nanos)}}},
+      {"recv",
+       {{"nanos", t.recv_nanos},
+        {"ns_per_segment", PerSegment(t.recv_nanos, t.total.segments)},
+        {"mb_per_s", Throughput(t.delivered_bytes, t.recv_nanos)}}},
       {"agent_copy_nanos", {t.agent_copy_nanos[0], t.agent_copy_nanos[1]}},
   };
   j["zlib"] = {{"level", 1},
@@ -274,12 +278,9 @@ std::string JsonReport(const Options& o, const RunInfo& info, const Tally& t) {
   }
   j["by_size"] = sizes;
   j["exit_statistics"] = t.exit_statistics;
-  nlohmann::json verdict = {{"passed", Passed(t)},
-                            {"delivered", t.delivered},
-                            {"intact", t.intact},
-                            {"channel_closed", t.channel_closed},
-                            {"interrupted", t.interrupted},
-                            {"text", VerdictLine(t)}};
+  nlohmann::json verdict = {{"passed", Passed(t)},          {"delivered", t.delivered},
+                            {"intact", t.intact},           {"channel_closed", t.channel_closed},
+                            {"interrupted", t.interrupted}, {"text", VerdictLine(t)}};
   if (t.first_bad) {
     verdict["first_bad"] = {{"segment", t.first_bad->number},
                             {"type", t.first_bad->type},
@@ -321,9 +322,10 @@ std::string SvgChart(const Options& o, const RunInfo& info, const Tally& t) {
   // Bytes before and after, per payload kind.
   constexpr int kBarsTop = 90;
   constexpr int kBarsBottom = 280;
-  s += fmt::format("<text x=\"{}\" y=\"76\" font-weight=\"bold\">Bytes handed to the send exit and bytes on the wire, "
-                   "per payload kind</text>\n",
-                   kLeft);
+  s += fmt::format(
+      "<text x=\"{}\" y=\"76\" font-weight=\"bold\">Bytes handed to the send exit and bytes on the wire, "
+      "per payload kind</text>\n",
+      kLeft);
   std::vector<int> kinds;
   int64_t top = 1;
   for (int k = 0; k < agent::kTrafficKinds; ++k) {
@@ -337,13 +339,15 @@ std::string SvgChart(const Options& o, const RunInfo& info, const Tally& t) {
     const Counts& c = t.by_kind[kinds[g]];
     const int x = kLeft + static_cast<int>(g) * group + group / 2 - 50;
     const auto height = [&](int64_t bytes) {
-      return static_cast<int>(std::lround(static_cast<double>(bytes) / static_cast<double>(top) * (kBarsBottom - kBarsTop - 20)));
+      return static_cast<int>(
+          std::lround(static_cast<double>(bytes) / static_cast<double>(top) * (kBarsBottom - kBarsTop - 20)));
     };
     const int before = height(c.bytes_in);
     const int after = height(c.bytes_wire);
-    s += fmt::format("<rect x=\"{}\" y=\"{}\" width=\"45\" height=\"{}\" fill=\"#7f9fc9\"/>\n", x, kBarsBottom - before, before);
-    s += fmt::format("<rect x=\"{}\" y=\"{}\" width=\"45\" height=\"{}\" fill=\"#e8875b\"/>\n", x + 50, kBarsBottom - after,
-                     after);
+    s += fmt::format("<rect x=\"{}\" y=\"{}\" width=\"45\" height=\"{}\" fill=\"#7f9fc9\"/>\n", x, kBarsBottom - before,
+                     before);
+    s += fmt::format("<rect x=\"{}\" y=\"{}\" width=\"45\" height=\"{}\" fill=\"#e8875b\"/>\n", x + 50,
+                     kBarsBottom - after, after);
     s += fmt::format("<text x=\"{}\" y=\"{}\" text-anchor=\"middle\" font-size=\"10\">{}</text>\n", x + 22,
                      kBarsBottom - before - 4, Size(static_cast<double>(c.bytes_in)));
     s += fmt::format("<text x=\"{}\" y=\"{}\" text-anchor=\"middle\" font-size=\"10\">{}</text>\n", x + 72,
@@ -354,7 +358,8 @@ std::string SvgChart(const Options& o, const RunInfo& info, const Tally& t) {
   }
   s += fmt::format(
       "<rect x=\"{0}\" y=\"304\" width=\"12\" height=\"12\" fill=\"#7f9fc9\"/><text x=\"{1}\" y=\"314\">before</text>\n"
-      "<rect x=\"{2}\" y=\"304\" width=\"12\" height=\"12\" fill=\"#e8875b\"/><text x=\"{3}\" y=\"314\">on the wire</text>\n",
+      "<rect x=\"{2}\" y=\"304\" width=\"12\" height=\"12\" fill=\"#e8875b\"/><text x=\"{3}\" y=\"314\">on the "
+      "wire</text>\n",
       kLeft, kLeft + 16, kLeft + 80, kLeft + 96);
 
   // Compression ratio over the run: per hundredth of the messages, and
@@ -381,18 +386,20 @@ std::string SvgChart(const Options& o, const RunInfo& info, const Tally& t) {
     return kPlotBottom - static_cast<int>(std::lround(ratio / scale_top * (kPlotBottom - kPlotTop)));
   };
   const auto x_of = [&](int slice) { return kLeft + (slice * 2 + 1) * (kRight - kLeft) / (2 * kSlices); };
-  s += fmt::format("<line x1=\"{0}\" y1=\"{1}\" x2=\"{0}\" y2=\"{2}\" stroke=\"#333\"/>\n", kLeft, kPlotTop, kPlotBottom);
+  s += fmt::format("<line x1=\"{0}\" y1=\"{1}\" x2=\"{0}\" y2=\"{2}\" stroke=\"#333\"/>\n", kLeft, kPlotTop,
+                   kPlotBottom);
   s += fmt::format("<line x1=\"{0}\" y1=\"{1}\" x2=\"{2}\" y2=\"{1}\" stroke=\"#333\"/>\n", kLeft, kPlotBottom, kRight);
   const int steps = static_cast<int>(scale_top);
   for (int v = 0; v <= steps; ++v) {
-    s += fmt::format("<text x=\"{}\" y=\"{}\" text-anchor=\"end\" font-size=\"10\">{}</text>\n", kLeft - 6, y_of(v) + 4, v);
+    s += fmt::format("<text x=\"{}\" y=\"{}\" text-anchor=\"end\" font-size=\"10\">{}</text>\n", kLeft - 6, y_of(v) + 4,
+                     v);
   }
-  s += fmt::format(
-      "<line x1=\"{0}\" y1=\"{1}\" x2=\"{2}\" y2=\"{1}\" stroke=\"#999\" stroke-dasharray=\"4 3\"/>\n", kLeft, y_of(1.0), kRight);
+  s += fmt::format("<line x1=\"{0}\" y1=\"{1}\" x2=\"{2}\" y2=\"{1}\" stroke=\"#999\" stroke-dasharray=\"4 3\"/>\n",
+                   kLeft, y_of(1.0), kRight);
   const double zlib_ratio = Ratio(t.total.bytes_in, t.zlib_bytes);
   if (zlib_ratio > 0)
-    s += fmt::format("<line x1=\"{0}\" y1=\"{1}\" x2=\"{2}\" y2=\"{1}\" stroke=\"#4a9\" stroke-dasharray=\"8 4\"/>\n", kLeft,
-                     y_of(zlib_ratio), kRight);
+    s += fmt::format("<line x1=\"{0}\" y1=\"{1}\" x2=\"{2}\" y2=\"{1}\" stroke=\"#4a9\" stroke-dasharray=\"8 4\"/>\n",
+                     kLeft, y_of(zlib_ratio), kRight);
   std::string slice_line;
   std::string total_line;
   for (std::size_t i = 0; i < points.size(); ++i) {
@@ -403,12 +410,15 @@ std::string SvgChart(const Options& o, const RunInfo& info, const Tally& t) {
     s += fmt::format("<polyline points=\"{}\" fill=\"none\" stroke=\"#9ab\" stroke-width=\"1\"/>\n", slice_line);
     s += fmt::format("<polyline points=\"{}\" fill=\"none\" stroke=\"#c43\" stroke-width=\"2\"/>\n", total_line);
   }
-  s += fmt::format("<text x=\"{}\" y=\"{}\" text-anchor=\"middle\" font-size=\"10\">0</text>\n", kLeft, kPlotBottom + 14);
+  s += fmt::format("<text x=\"{}\" y=\"{}\" text-anchor=\"middle\" font-size=\"10\">0</text>\n", kLeft,
+                   kPlotBottom + 14);
   s += fmt::format("<text x=\"{}\" y=\"{}\" text-anchor=\"end\" font-size=\"10\">{} messages</text>\n", kRight,
                    kPlotBottom + 14, Grouped(t.planned_messages));
   s += fmt::format(
-      "<line x1=\"{0}\" y1=\"580\" x2=\"{1}\" y2=\"580\" stroke=\"#9ab\"/><text x=\"{2}\" y=\"584\">per 1/100 of the run</text>\n"
-      "<line x1=\"{3}\" y1=\"580\" x2=\"{4}\" y2=\"580\" stroke=\"#c43\" stroke-width=\"2\"/><text x=\"{5}\" y=\"584\">so far "
+      "<line x1=\"{0}\" y1=\"580\" x2=\"{1}\" y2=\"580\" stroke=\"#9ab\"/><text x=\"{2}\" y=\"584\">per 1/100 of the "
+      "run</text>\n"
+      "<line x1=\"{3}\" y1=\"580\" x2=\"{4}\" y2=\"580\" stroke=\"#c43\" stroke-width=\"2\"/><text x=\"{5}\" "
+      "y=\"584\">so far "
       "({6:.2f} at the end)</text>\n"
       "<line x1=\"{7}\" y1=\"580\" x2=\"{8}\" y2=\"580\" stroke=\"#4a9\" stroke-dasharray=\"8 4\"/><text x=\"{9}\" "
       "y=\"584\">zlib level 1 ({10:.2f})</text>\n",

@@ -16,8 +16,8 @@ namespace velt::chan {
 
 // Exit statuses of the tool.
 inline constexpr int kExitPass = 0;
-inline constexpr int kExitFail = 1;    // a segment arrived altered, or the channel closed
-inline constexpr int kExitUsage = 2;   // bad arguments, unreadable input, missing libraries
+inline constexpr int kExitFail = 1;   // a segment arrived altered, or the channel closed
+inline constexpr int kExitUsage = 2;  // bad arguments, unreadable input, missing libraries
 inline constexpr int kExitInterrupted = 130;
 
 // A problem found before the channel runs (or while writing the results):
@@ -33,7 +33,7 @@ struct Options {
   int64_t repeat = 1;
   int64_t messages = 20000;  // built-in workload
   uint64_t seed = 1;
-  std::string corpus_dir;    // built-in workload documents; empty: the system's
+  std::string corpus_dir;  // built-in workload documents; empty: the system's
   int compression = 3;
   int hdr_table = 4;
   int32_t max_segment = 32768;
@@ -42,11 +42,11 @@ struct Options {
   std::string exit_data;           // the sending channel's 32 characters of exit data
   std::string receiver_exit_data;  // the receiving channel's
   std::string lib_dir;
-  std::string keep_dir;      // keep configuration, log and statistics files here
+  std::string keep_dir;  // keep configuration, log and statistics files here
   bool json = false;
   std::string svg;
-  bool progress = false;     // decided from the terminal, not an option
-  bool compare = true;       // also zlib and LZ4 on the same segments (advise runs without)
+  bool progress = false;  // decided from the terminal, not an option
+  bool compare = true;    // also zlib and LZ4 on the same segments (advise runs without)
 };
 
 // One replayed message payload and where it came from.
@@ -101,8 +101,8 @@ struct BadSegment {
   int64_t number = 0;  // 1-based over the run
   int type = 0;
   int32_t length = 0;
-  std::string where;   // the message it belongs to
-  std::string what;    // altered, not delivered, ...
+  std::string where;  // the message it belongs to
+  std::string what;   // altered, not delivered, ...
 };
 
 struct Tally {
@@ -143,7 +143,7 @@ struct Tally {
 
 // What the report says about the run besides the tally.
 struct RunInfo {
-  std::string workload;     // one line describing the traffic
+  std::string workload;  // one line describing the traffic
   int destinations = 0;
   std::string lib_dir;
   std::string config_file;  // kept, or empty when the run's files were removed
