@@ -52,10 +52,6 @@ const Trial* Recommend(const std::vector<Trial>& trials) {
   return choice;
 }
 
-double Ratio(int64_t before, int64_t after) {
-  return after > 0 ? static_cast<double>(before) / static_cast<double>(after) : 0.0;
-}
-
 }  // namespace
 
 int RunAdviseCommand(const AdviseOptions& o) {

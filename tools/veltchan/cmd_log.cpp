@@ -63,14 +63,6 @@ bool ReadOn(FollowedFile* f, std::vector<char>* buffer) {
   return n > 0;
 }
 
-std::string LineList(const std::vector<int64_t>& lines, int64_t count) {
-  std::string text;
-  for (const int64_t line : lines) text += fmt::format("{}{}", text.empty() ? "" : ", ", line);
-  if (count > static_cast<int64_t>(lines.size()))
-    text += fmt::format(" and {} more", Grouped(count - static_cast<int64_t>(lines.size())));
-  return text;
-}
-
 // JSON keys of the kinds.
 const char* KindKey(LogKind kind) {
   switch (kind) {

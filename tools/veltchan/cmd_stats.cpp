@@ -39,20 +39,8 @@ StatsReport ReadStatsFile(const std::string& path) {
   return std::move(reader.report);
 }
 
-double ByteRatio(int64_t before, int64_t after) {
-  return after > 0 ? static_cast<double>(before) / static_cast<double>(after) : 0.0;
-}
-
 std::string RatioText(const StatsInstance& i, double value) {
   return i.has_ratios ? fmt::format("{:.4f}", value) : "-";
-}
-
-std::string LineList(const std::vector<int64_t>& lines, int64_t count) {
-  std::string text;
-  for (const int64_t line : lines) text += fmt::format("{}{}", text.empty() ? "" : ", ", line);
-  if (count > static_cast<int64_t>(lines.size()))
-    text += fmt::format(" and {} more", Grouped(count - static_cast<int64_t>(lines.size())));
-  return text;
 }
 
 std::string Text(const std::vector<FileReport>& files) {
@@ -71,7 +59,7 @@ std::string Text(const std::vector<FileReport>& files) {
                        fmt::format("{}-{}", i.first_line, i.last_line), Grouped(i.segments), Grouped(i.compressed),
                        RatioText(i, i.mean_ratio), RatioText(i, i.overall_ratio), bytes ? Grouped(i.bytes_before) : "-",
                        bytes ? Grouped(i.bytes_after) : "-",
-                       bytes ? fmt::format("{:.2f}", ByteRatio(i.bytes_before, i.bytes_after)) : "-",
+                       bytes ? fmt::format("{:.2f}", Ratio(i.bytes_before, i.bytes_after)) : "-",
                        i.closed ? "" : "  (no summary yet)");
     }
     if (s.instance_count > static_cast<int64_t>(s.instances.size()))
@@ -82,7 +70,7 @@ std::string Text(const std::vector<FileReport>& files) {
     r += fmt::format("  {:>8} {:>17} {:>10} {:>11} {:>8} {:>8} {:>15} {:>15} {:>7}\n", "all", "", Grouped(t.segments),
                      Grouped(t.compressed), "", "", bytes ? Grouped(t.bytes_before) : "-",
                      bytes ? Grouped(t.bytes_after) : "-",
-                     bytes ? fmt::format("{:.2f}", ByteRatio(t.bytes_before, t.bytes_after)) : "-");
+                     bytes ? fmt::format("{:.2f}", Ratio(t.bytes_before, t.bytes_after)) : "-");
     r += "  (mean: of the compressed segments; overall: of all segments, a plain one counting 1.0; both as the\n"
          "   exit computes them; bytes: bytes before over bytes after, from the per-segment lines)\n";
     const bool out_of_step =
@@ -111,7 +99,7 @@ nlohmann::json InstanceJson(const StatsInstance& i) {
   if (i.segment_lines > 0) {
     j["bytes_before"] = i.bytes_before;
     j["bytes_after"] = i.bytes_after;
-    j["byte_ratio"] = ByteRatio(i.bytes_before, i.bytes_after);
+    j["byte_ratio"] = Ratio(i.bytes_before, i.bytes_after);
   } else {
     j["bytes_before"] = nullptr;
     j["bytes_after"] = nullptr;
@@ -127,7 +115,7 @@ nlohmann::json TotalJson(const StatsInstance& t) {
           {"compressed", t.compressed},
           {"bytes_before", bytes ? nlohmann::json(t.bytes_before) : nlohmann::json(nullptr)},
           {"bytes_after", bytes ? nlohmann::json(t.bytes_after) : nlohmann::json(nullptr)},
-          {"byte_ratio", bytes ? nlohmann::json(ByteRatio(t.bytes_before, t.bytes_after)) : nlohmann::json(nullptr)}};
+          {"byte_ratio", bytes ? nlohmann::json(Ratio(t.bytes_before, t.bytes_after)) : nlohmann::json(nullptr)}};
 }
 
 std::string Json(const std::vector<FileReport>& files) {
@@ -154,7 +142,7 @@ std::string Svg(const std::vector<FileReport>& files) {
   constexpr int kWidth = 760, kHeight = 420, kLeft = 70, kRight = 730, kTop = 60, kBottom = 360;
   double high = 1.0;
   for (const FileReport& f : files)
-    for (const readers::ChartPoint& p : f.report.chart) high = std::max(high, ByteRatio(p.bytes_before, p.bytes_after));
+    for (const readers::ChartPoint& p : f.report.chart) high = std::max(high, Ratio(p.bytes_before, p.bytes_after));
   const double top = std::ceil(high * 1.1);
   const auto y_of = [&](double ratio) {
     return kBottom - static_cast<int>(std::lround(ratio / top * (kBottom - kTop)));
@@ -184,7 +172,7 @@ std::string Svg(const std::vector<FileReport>& files) {
       after += chart[i].bytes_after;
       const int x =
           kLeft + static_cast<int>((2 * i + 1) * (kRight - kLeft) / (2 * std::max<std::size_t>(chart.size(), 1)));
-      points += fmt::format("{},{} ", x, y_of(ByteRatio(before, after)));
+      points += fmt::format("{},{} ", x, y_of(Ratio(before, after)));
     }
     if (!points.empty())
       s += fmt::format("<polyline points=\"{}\" fill=\"none\" stroke=\"{}\" stroke-width=\"2\"/>\n", points, colour);
@@ -193,7 +181,7 @@ std::string Svg(const std::vector<FileReport>& files) {
           "<line x1=\"{0}\" y1=\"{1}\" x2=\"{2}\" y2=\"{1}\" stroke=\"{3}\" stroke-width=\"2\"/><text x=\"{4}\" "
           "y=\"{5}\">{6} (so far; {7:.2f} at the end)</text>\n",
           kLeft, legend_y, kLeft + 20, colour, kLeft + 26, legend_y + 4, XmlEscape(files[k].path),
-          ByteRatio(before, after));
+          Ratio(before, after));
       legend_y += 16;
     }
   }

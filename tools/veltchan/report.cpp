@@ -7,15 +7,12 @@
 #include <fmt/format.h>
 #include <nlohmann/json.hpp>
 
+#include "text_out.h"
 #include "veltchan.h"
 
 namespace velt::chan {
 
 namespace {
-
-double Ratio(int64_t before, int64_t after) {
-  return after > 0 ? static_cast<double>(before) / static_cast<double>(after) : 0.0;
-}
 
 double PerSegment(int64_t nanos, int64_t segments) {
   return segments > 0 ? static_cast<double>(nanos) / static_cast<double>(segments) : 0.0;
@@ -24,17 +21,6 @@ double PerSegment(int64_t nanos, int64_t segments) {
 // Megabytes (10^6 bytes) per second.
 double Throughput(int64_t bytes, int64_t nanos) {
   return nanos > 0 ? static_cast<double>(bytes) * 1000.0 / static_cast<double>(nanos) : 0.0;
-}
-
-std::string Grouped(int64_t value) {
-  std::string digits = std::to_string(value < 0 ? -value : value);
-  std::string out;
-  for (std::size_t i = 0; i < digits.size(); ++i) {
-    if (i > 0 && (digits.size() - i) % 3 == 0) out += ',';
-    out += digits[i];
-  }
-  if (value < 0) out.insert(out.begin(), '-');
-  return out;
 }
 
 std::string Micros(double nanos) { return fmt::format("{:.2f} us", nanos / 1000.0); }
@@ -95,20 +81,6 @@ nlohmann::json CountsJson(const Counts& c) {
           {"bytes_in", c.bytes_in},
           {"bytes_wire", c.bytes_wire},
           {"ratio", Ratio(c.bytes_in, c.bytes_wire)}};
-}
-
-std::string Escape(const std::string& text) {
-  std::string out;
-  for (const char c : text) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      default: out += c;
-    }
-  }
-  return out;
 }
 
 std::string Size(double bytes) {
@@ -308,14 +280,14 @@ std::string SvgChart(const Options& o, const RunInfo& info, const Tally& t) {
       "<rect x=\"0\" y=\"0\" width=\"{0}\" height=\"{1}\" fill=\"white\"/>\n",
       kWidth, kHeight);
   s += fmt::format("<text x=\"{}\" y=\"24\" font-size=\"15\" font-weight=\"bold\">{}</text>\n", kLeft,
-                   Escape(fmt::format("veltchan: Compression {}, HdrTblSize {}, MaxSegmentLength {}", o.compression,
-                                      o.hdr_table, o.max_segment)));
+                   XmlEscape(fmt::format("veltchan: Compression {}, HdrTblSize {}, MaxSegmentLength {}", o.compression,
+                                         o.hdr_table, o.max_segment)));
   // The workload's description, a clause per line.
   std::string rest = info.workload;
   for (int y = 40; !rest.empty() && y <= 52; y += 12) {
     const std::size_t cut = y == 52 ? std::string::npos : rest.find("; ");
     s += fmt::format("<text x=\"{}\" y=\"{}\" fill=\"#555\" font-size=\"11\">{}</text>\n", kLeft, y,
-                     Escape(rest.substr(0, cut)));
+                     XmlEscape(rest.substr(0, cut)));
     rest = cut == std::string::npos ? std::string() : rest.substr(cut + 2);
   }
 

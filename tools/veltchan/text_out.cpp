@@ -30,6 +30,18 @@ std::string Grouped(int64_t value) {
   return out;
 }
 
+double Ratio(int64_t before, int64_t after) {
+  return after > 0 ? static_cast<double>(before) / static_cast<double>(after) : 0.0;
+}
+
+std::string LineList(const std::vector<int64_t>& lines, int64_t count) {
+  std::string text;
+  for (const int64_t line : lines) text += fmt::format("{}{}", text.empty() ? "" : ", ", line);
+  if (count > static_cast<int64_t>(lines.size()))
+    text += fmt::format(" and {} more", Grouped(count - static_cast<int64_t>(lines.size())));
+  return text;
+}
+
 std::string XmlEscape(const std::string& text) {
   std::string out;
   for (const char c : text) {

@@ -4,11 +4,16 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace velt::chan {
 
 // 1234567 as "1,234,567".
 std::string Grouped(int64_t value);
+// before / after, or 0 when nothing came after.
+double Ratio(int64_t before, int64_t after);
+// Line numbers as "3, 7, 12", with " and N more" when count exceeds them.
+std::string LineList(const std::vector<int64_t>& lines, int64_t count);
 // Text safe inside an XML element or attribute.
 std::string XmlEscape(const std::string& text);
 // Writes text to standard output and flushes it.
