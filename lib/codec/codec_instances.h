@@ -13,7 +13,9 @@ namespace velt::rle {
 #if defined(VELT_RLE_SSE2)
 #define VELT_RLE_BLOCK_TOKENS 1
 namespace sse2 {
+// The run-block loops first: the token loops hand over to them.
 #include "codec_run_kernels.h"
+
 #include "codec_kernels.h"
 }  // namespace sse2
 #else
@@ -31,7 +33,9 @@ namespace word {
 #pragma GCC target("avx512f,avx512bw,bmi,bmi2,lzcnt,popcnt")
 #endif
 namespace avx512 {
+// The run-block loops first: the token loops hand over to them.
 #include "codec_run_kernels.h"
+
 #include "codec_kernels.h"
 }  // namespace avx512
 #pragma GCC pop_options
