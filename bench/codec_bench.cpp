@@ -40,9 +40,9 @@ struct Input {
 
 // Plain words and punctuation without runs, for machines that lack the file.
 Bytes GeneratedText() {
-  static const char* const kWords[] = {"the", "channel", "segment", "queue", "manager", "message",
-                                       "header", "data", "of", "to", "and", "is", "with", "for",
-                                       "transmission", "exit", "remote", "local", "buffer", "length"};
+  static const char* const kWords[] = {"the",          "channel", "segment", "queue", "manager", "message", "header",
+                                       "data",         "of",      "to",      "and",   "is",      "with",    "for",
+                                       "transmission", "exit",    "remote",  "local", "buffer",  "length"};
   std::mt19937 rng(1);
   std::string s;
   while (s.size() < kInputSize) {
@@ -83,10 +83,10 @@ Bytes HeaderDifference(const Bytes& text) {
 // Fixed-width records of blank-padded fields (number, name, street, city,
 // country, amount right-aligned), 128 bytes each.
 Bytes PaddedRecords() {
-  static const char* const kNames[] = {"Anna Berger", "Li Wei", "Jose Garcia Marquez", "Olu Adebayo",
+  static const char* const kNames[] = {"Anna Berger",         "Li Wei",     "Jose Garcia Marquez", "Olu Adebayo",
                                        "Marie-Claire Dubois", "Sven Olsen", "Aiko Tanaka"};
-  static const char* const kStreets[] = {"12 High Street", "Rue de la Paix 7", "Hauptstrasse 101",
-                                         "Calle Mayor 3", "Via Roma 25b"};
+  static const char* const kStreets[] = {"12 High Street", "Rue de la Paix 7", "Hauptstrasse 101", "Calle Mayor 3",
+                                         "Via Roma 25b"};
   static const char* const kCities[] = {"Leeds", "Paris", "Stuttgart", "Madrid", "Torino", "Oslo"};
   static const char* const kCountries[] = {"GB", "FR", "DE", "ES", "IT", "NO"};
   std::mt19937 rng(2);
@@ -198,9 +198,7 @@ constexpr std::size_t kPlacementStep = 512;
 
 Bytes OutputArea(std::size_t size) { return Bytes(size + kPlacements * kPlacementStep); }
 
-unsigned char* Placed(Bytes& area, std::size_t round) {
-  return area.data() + (round % kPlacements) * kPlacementStep;
-}
+unsigned char* Placed(Bytes& area, std::size_t round) { return area.data() + (round % kPlacements) * kPlacementStep; }
 
 void Memcpy(benchmark::State& state, const Input* in) {
   Bytes area = OutputArea(in->plain.size());
@@ -307,15 +305,16 @@ void PrintTable(const std::vector<Input>& inputs, const std::map<std::string, do
     std::snprintf(buf, sizeof buf, b * 10 > a ? "%.2f" : "%.0f", a / b);
     return std::string(buf);
   };
-  std::printf("\n| input | stream/input | encode GB/s | decode GB/s | encode/memcpy | decode/memcpy |"
-              " encode/zlib-1 | decode/inflate |\n");
+  std::printf(
+      "\n| input | stream/input | encode GB/s | decode GB/s | encode/memcpy | decode/memcpy |"
+      " encode/zlib-1 | decode/inflate |\n");
   std::printf("|---|---|---|---|---|---|---|---|\n");
   for (const Input& in : inputs) {
     const double mem = rate("memcpy", in), enc = rate("encode", in), dec = rate("decode", in);
     std::printf("| %s | %.3f | %.2f | %.2f | %s | %s | %s | %s |\n", in.name.c_str(),
-                static_cast<double>(in.stream.size()) / static_cast<double>(in.plain.size()), enc / 1e9,
-                dec / 1e9, ratio(enc, mem).c_str(), ratio(dec, mem).c_str(),
-                ratio(enc, rate("zlib1_compress", in)).c_str(), ratio(dec, rate("zlib_decompress", in)).c_str());
+                static_cast<double>(in.stream.size()) / static_cast<double>(in.plain.size()), enc / 1e9, dec / 1e9,
+                ratio(enc, mem).c_str(), ratio(dec, mem).c_str(), ratio(enc, rate("zlib1_compress", in)).c_str(),
+                ratio(dec, rate("zlib_decompress", in)).c_str());
   }
   std::printf("\nmemcpy GB/s:");
   for (const Input& in : inputs) std::printf(" %s %.1f", in.name.c_str(), rate("memcpy", in) / 1e9);

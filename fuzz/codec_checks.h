@@ -68,7 +68,8 @@ inline const char* Encode(const unsigned char* bytes, int32_t length, int32_t ca
   const int32_t t = EncodeRLE(bytes, tight.get(), length, capacity);
   const int32_t u = oracle::Encode(bytes, tight_expected.get(), length, capacity);
   if (t != u) return "encoder with little room returns another count than the reference";
-  if (capacity > 0 && t < capacity && (t != n || std::memcmp(tight.get(), stream.get(), static_cast<std::size_t>(t)) != 0))
+  if (capacity > 0 && t < capacity &&
+      (t != n || std::memcmp(tight.get(), stream.get(), static_cast<std::size_t>(t)) != 0))
     return "encoder with little room wrote another stream";
   return nullptr;
 }

@@ -360,9 +360,7 @@ Bytes RandomStream(std::mt19937& rng) {
   Bytes s;
   for (std::size_t t = 0; t < tokens; ++t) {
     switch (rng() % 4) {
-      case 0:
-        s.push_back(AnyButEscape(rng));
-        break;
+      case 0: s.push_back(AnyButEscape(rng)); break;
       case 1:
         s.push_back(kRleEscape);
         s.push_back(kRleEscape);

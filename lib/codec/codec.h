@@ -7,8 +7,17 @@
 // The encoder writes runs of 4 to 255 only; a longer run is cut after 255 and
 // the rest looked at afresh. The stream has no header and no terminator.
 //
-// Lengths, capacities and results are signed 32-bit values. Source and
-// destination never overlap.
+// The contract, once for every function below:
+//   - Lengths, capacities and results are signed 32-bit values; length <= 0
+//     or capacity <= 0 gives 0 and writes nothing.
+//   - src is read only within its length; dst is written only below its
+//     capacity; source and destination never overlap.
+//   - A result below the capacity is a whole output; a result that reaches
+//     the capacity may have been cut short. RleFits says which, for both
+//     directions, and is the one test callers make.
+//   - The encoder touches no byte past the tokens it wrote. The decoder may
+//     write scratch bytes between its result and the capacity (whole vector
+//     stores that the next token overwrites), never at or past the capacity.
 #pragma once
 
 #include <cstdint>
@@ -19,27 +28,19 @@ inline constexpr unsigned char kRleEscape = 0xAB;
 inline constexpr int kRleMinRun = 4;
 inline constexpr int kRleMaxRun = 255;
 
-// Encodes length bytes of src into dst, never writing more than capacity
-// bytes, and writes a token only when it fits whole.
-// Returns the stream length when the whole input was encoded; when it runs
-// out of room it returns a value >= capacity (count + 1 at an escaped escape,
-// count + 3 at a run, or the count when it equals the capacity). A caller
-// whose capacity is at least length can therefore use the stream exactly when
-// the result is below length. length <= 0 or capacity <= 0 gives 0 and writes
-// nothing. No byte past the tokens written is touched. A count + 3 beyond
-// INT32_MAX is returned as INT32_MAX.
+// Encodes length bytes of src into dst, writing a token only when it fits
+// whole. Returns the stream length when the whole input was encoded; out of
+// room, a value >= capacity (count + 1 at an escaped escape, count + 3 at a
+// run, capped at INT32_MAX, or the count when it equals the capacity). A
+// caller whose capacity is at least length uses the stream exactly when the
+// result fits and is below length.
 int32_t EncodeRLE(const unsigned char* src, unsigned char* dst, int32_t length, int32_t capacity);
 
-// Expands the stream of length bytes at src into dst, never writing more than
-// capacity bytes and never reading beyond length. Stops as soon as the output
-// reaches capacity, even inside a run. Returns the number of bytes written; a
-// result equal to capacity cannot tell an exact fit from a cut expansion.
-// length <= 0 gives 0; capacity <= 0 gives 0 and writes nothing, not even a
-// first byte. A stream that ends inside a token (a lone 0xAB, or 0xAB and one
-// byte other than 0xAB) expands to everything before that token. No byte at
-// or past the capacity is touched; the bytes between the returned count and
-// the capacity may be overwritten (with room to spare, whole vectors are
-// stored past a token and overwritten by the next one).
+// Expands the stream of length bytes at src into dst. Stops as soon as the
+// output reaches capacity, even inside a run, and returns the bytes expanded;
+// a result equal to capacity cannot tell an exact fit from a cut expansion
+// (DecodeRLEChecked can). A stream that ends inside a token (a lone 0xAB, or
+// 0xAB and one byte other than 0xAB) expands to everything before it.
 int32_t DecodeRLE(const unsigned char* src, unsigned char* dst, int32_t length, int32_t capacity);
 
 // What DecodeRLE cannot tell through its count.

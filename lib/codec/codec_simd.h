@@ -37,8 +37,7 @@
 #pragma GCC target("sse2")
 #define VELT_RLE_SSE2 1
 #endif
-#if defined(VELT_RLE_SSE2) && defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && \
-    defined(__has_include)
+#if defined(VELT_RLE_SSE2) && defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && defined(__has_include)
 #if __has_include(<sys/platform/x86.h>)
 #define VELT_RLE_WIDE 1
 #endif
@@ -351,10 +350,10 @@ namespace avx512 {
 // of the starts and ends side by side, placed two bytes after their starts,
 // then the kept bytes compressed and written with one masked store.
 inline std::size_t EmitKept(Byte* d, const Byte* p, Mask64 keep, Mask64 starts, Mask64 ends) {
-  const __m512i iota = _mm512_set_epi8(63, 62, 61, 60, 59, 58, 57, 56, 55, 54, 53, 52, 51, 50, 49, 48, 47, 46,
-                                       45, 44, 43, 42, 41, 40, 39, 38, 37, 36, 35, 34, 33, 32, 31, 30, 29, 28, 27,
-                                       26, 25, 24, 23, 22, 21, 20, 19, 18, 17, 16, 15, 14, 13, 12, 11, 10, 9, 8, 7,
-                                       6, 5, 4, 3, 2, 1, 0);
+  const __m512i iota =
+      _mm512_set_epi8(63, 62, 61, 60, 59, 58, 57, 56, 55, 54, 53, 52, 51, 50, 49, 48, 47, 46, 45, 44, 43, 42, 41, 40,
+                      39, 38, 37, 36, 35, 34, 33, 32, 31, 30, 29, 28, 27, 26, 25, 24, 23, 22, 21, 20, 19, 18, 17, 16,
+                      15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0);
   const __m512i at_start = _mm512_maskz_compress_epi8(starts, iota);
   const __m512i at_end = _mm512_maskz_compress_epi8(ends, iota);
   const __m512i length = _mm512_sub_epi8(_mm512_add_epi8(at_end, _mm512_set1_epi8(1)), at_start);
