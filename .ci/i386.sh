@@ -35,7 +35,7 @@ fi
 # zlib comes as lib32z1-dev (the multilib package of the host's own zlib
 # version); the i386 GoogleTest, benchmark and fmt packages are multiarch.
 velt_need_packages g++-multilib lib32z1-dev libgtest-dev:i386 libgmock-dev:i386 \
-  libbenchmark-dev:i386 libfmt-dev:i386 libcli11-dev nlohmann-json3-dev
+  libbenchmark-dev:i386 libfmt-dev:i386 liblz4-dev:i386 libcli11-dev nlohmann-json3-dev
 
 echo "== i386 test suite: $VELT_I386_HOW"
 cmake --workflow --preset i386

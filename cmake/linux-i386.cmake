@@ -18,3 +18,6 @@ set(CMAKE_MODULE_LINKER_FLAGS_INIT -m32)
 # The i386 multiarch directories (find_package's <prefix>/lib/i386-linux-gnu)
 # and /usr/lib32 of the multilib packages are searched: CMake takes the lib32
 # directories for a 4-byte pointer on Linux by itself.
+
+# pkg-config (LZ4) looks at the i386 multiarch directory, not the host's.
+set(ENV{PKG_CONFIG_LIBDIR} "/usr/lib/i386-linux-gnu/pkgconfig:/usr/share/pkgconfig")
