@@ -28,8 +28,8 @@ help_entries() {
     block ~ /^options/ && /^  -/ {
       # "  -h,--help  ..." or "  --queue NAME ... Needs: PATH": the names
       # end at the first blank.
-      spec = $1
-      n = split(spec, parts, /,/)
+      names = $1
+      n = split(names, parts, /,/)
       for (i = 1; i <= n; i++)
         if (parts[i] ~ /^--?[A-Za-z]/ && !(ctx != "" && (parts[i] == "-h" || parts[i] == "--help"))) print ctx "\t" parts[i]
     }'
