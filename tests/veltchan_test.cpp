@@ -160,6 +160,22 @@ TEST(VeltchanBuiltIn, TextAndJsonReportsAgreeOnASeededWorkload) {
   // round to nothing once the clock's own cost is taken off.
   EXPECT_GE(j["time"]["send"]["nanos"].get<int64_t>(), 0);
   EXPECT_GE(j["time"]["recv"]["nanos"].get<int64_t>(), 0);
+
+  // The rows share out the exits' measured time (send and receive) and
+  // nothing else: the segment types add up to it, the payload kinds to the
+  // message type's share.
+  auto exit_micros = [](const json& row) {
+    return row["exit_us_per_segment"].get<double>() * row["segments"].get<double>();
+  };
+  const double measured =
+      static_cast<double>(j["time"]["send"]["nanos"].get<int64_t>() + j["time"]["recv"]["nanos"].get<int64_t>()) /
+      1000.0;
+  double by_type = 0, by_kind = 0;
+  for (const auto& [name, row] : j["by_type"].items()) by_type += exit_micros(row);
+  for (const auto& [name, row] : j["by_kind"].items()) by_kind += exit_micros(row);
+  EXPECT_NEAR(exit_micros(j["total"]), measured, 0.01 + measured * 1e-6);
+  EXPECT_NEAR(by_type, measured, 0.01 + measured * 1e-6);
+  EXPECT_NEAR(by_kind, exit_micros(j["by_type"]["message"]), 0.01 + measured * 1e-6);
 }
 
 TEST(VeltchanBuiltIn, OptionsReachTheExitsThroughARealConfigurationFile) {

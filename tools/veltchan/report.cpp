@@ -70,9 +70,15 @@ std::string VerdictLine(const Tally& t) {
                      b.where, b.length, b.what, Grouped(t.intact), Grouped(t.total.segments));
 }
 
+// Microseconds of exit CPU time (send and receive) per segment of a row.
+double ExitMicros(const Counts& c) {
+  return c.segments > 0 ? static_cast<double>(c.exit_nanos) / 1000.0 / static_cast<double>(c.segments) : 0.0;
+}
+
 std::string CountsRow(const std::string& label, const Counts& c, bool with_messages) {
-  return fmt::format("  {:<20}{:>10}{:>10}{:>15}{:>15}{:>8.2f}\n", label, with_messages ? Grouped(c.messages) : "-",
-                     Grouped(c.segments), Grouped(c.bytes_in), Grouped(c.bytes_wire), Ratio(c.bytes_in, c.bytes_wire));
+  return fmt::format("  {:<20}{:>10}{:>10}{:>15}{:>15}{:>8.2f}{:>12.2f}\n", label,
+                     with_messages ? Grouped(c.messages) : "-", Grouped(c.segments), Grouped(c.bytes_in),
+                     Grouped(c.bytes_wire), Ratio(c.bytes_in, c.bytes_wire), ExitMicros(c));
 }
 
 nlohmann::json CountsJson(const Counts& c) {
@@ -80,7 +86,8 @@ nlohmann::json CountsJson(const Counts& c) {
           {"segments", c.segments},
           {"bytes_in", c.bytes_in},
           {"bytes_wire", c.bytes_wire},
-          {"ratio", Ratio(c.bytes_in, c.bytes_wire)}};
+          {"ratio", Ratio(c.bytes_in, c.bytes_wire)},
+          {"exit_us_per_segment", ExitMicros(c)}};
 }
 
 std::string Size(double bytes) {
@@ -99,8 +106,8 @@ std::string TextReport(const Options& o, const RunInfo& info, const Tally& t) {
                    o.compression, o.hdr_table, o.max_segment, o.log_level, o.statistics);
   r += fmt::format("exits: {}\n\n", info.lib_dir);
 
-  r += fmt::format("  {:<20}{:>10}{:>10}{:>15}{:>15}{:>8}\n", "", "messages", "segments", "bytes in", "bytes on wire",
-                   "ratio");
+  r += fmt::format("  {:<20}{:>10}{:>10}{:>15}{:>15}{:>8}{:>12}\n", "", "messages", "segments", "bytes in",
+                   "bytes on wire", "ratio", "exits us");
   r += CountsRow("all", t.total, true);
   r += "  payload kind\n";
   for (int k = 0; k < agent::kTrafficKinds; ++k) {
@@ -113,6 +120,7 @@ std::string TextReport(const Options& o, const RunInfo& info, const Tally& t) {
     if (t.by_type[i].segments == 0) continue;
     r += CountsRow(fmt::format("  {}", TypeName(i)), t.by_type[i], i == 4);
   }
+  r += "  (exits us: CPU time per segment in the two exits together, send and receive)\n";
 
   r += fmt::format("\nsegments: {} compressed, {} plain, {}\n", Grouped(t.compressed), Grouped(t.plain),
                    t.refusals_known ? fmt::format("{} refused", Grouped(t.refused))

@@ -74,6 +74,10 @@ struct Counts {
   int64_t segments = 0;
   int64_t bytes_in = 0;    // handed to the send exit
   int64_t bytes_wire = 0;  // handed over by the send exit
+  // CPU time in both exits for these segments: the run's measured exit time
+  // shared out by each segment's own wall time in the calls (exit_wall_nanos).
+  int64_t exit_nanos = 0;
+  int64_t exit_wall_nanos = 0;
 };
 
 inline constexpr int kSegmentTypes = 6;  // index 1..5 the TSH types, 0 any other
