@@ -319,21 +319,12 @@ int64_t WallNanos() {
       .count();
 }
 
-int64_t WallCost() {
+// What one reading of a clock costs: the least of many back-to-back pairs.
+int64_t ReadingCost(int64_t (*read)()) {
   int64_t best = INT64_MAX;
   for (int i = 0; i < 64; ++i) {
-    const int64_t a = WallNanos();
-    const int64_t b = WallNanos();
-    best = std::min(best, b - a);
-  }
-  return best;
-}
-
-int64_t ClockCost() {
-  int64_t best = INT64_MAX;
-  for (int i = 0; i < 64; ++i) {
-    const int64_t a = CpuNanos();
-    const int64_t b = CpuNanos();
+    const int64_t a = read();
+    const int64_t b = read();
     best = std::min(best, b - a);
   }
   return best;
@@ -814,7 +805,8 @@ Tally RunChannel(const Options& o, RunInfo* info) {
   }
 
   Lz4Side lz4;
-  Run run{&tally, source.get(), &channel, &zlib, &lz4, &log, ClockCost(), WallCost(), o.max_segment, o.compare};
+  Run run{&tally,        source.get(), &channel, &zlib, &lz4, &log, ReadingCost(CpuNanos), ReadingCost(WallNanos),
+          o.max_segment, o.compare};
   const auto started = std::chrono::steady_clock::now();
   Batch batch;
   agent::TrafficStep step;
