@@ -329,15 +329,17 @@ struct RateReporter : benchmark::ConsoleReporter {
 };
 
 void PrintTable(const std::vector<Input>& inputs, const RateReporter& figures) {
-  auto rate = [&](const char* op, const Input& in) {
-    const auto it = figures.rates.find(std::string(op) + "/" + in.name);
-    return it == figures.rates.end() ? 0.0 : it->second;
+  // A benchmark's figure by operation and input; 0 when it did not run.
+  auto figure = [](const std::map<std::string, double>& figures_of, const char* op, const Input& in) {
+    const auto it = figures_of.find(std::string(op) + "/" + in.name);
+    return it == figures_of.end() ? 0.0 : it->second;
   };
+  auto rate = [&](const char* op, const Input& in) { return figure(figures.rates, op, in); };
   auto vs_memcpy = [&](const char* op, const Input& in) {
-    const auto it = figures.vs_memcpy.find(std::string(op) + "/" + in.name);
+    const double v = figure(figures.vs_memcpy, op, in);
     char buf[32];
-    if (it == figures.vs_memcpy.end() || it->second <= 0) return std::string("-");
-    std::snprintf(buf, sizeof buf, "%.3f", it->second);
+    if (v <= 0) return std::string("-");
+    std::snprintf(buf, sizeof buf, "%.3f", v);
     return std::string(buf);
   };
   auto ratio = [](double a, double b) {
