@@ -82,12 +82,25 @@ inline void EncodeRunBlocks(const Byte* src, Byte* dst, std::size_t n, std::size
 #endif
 
 #if defined(VELT_RLE_DECODER)
+// Writes the literal stretch from block offset cur up to the run token at e,
+// then the run, with whole vectors that may reach past both; returns where
+// the output goes on.
+inline Byte* PutLiteralsAndRun(Byte* w, const Byte* p, std::size_t cur, std::size_t e) {
+  CopyOver(w, p + cur, e - cur);
+  w += e - cur;
+  const std::size_t r = p[e + 2];
+  FillOver(w, p[e + 1], r);
+  return w + r;
+}
+
 // Decodes blocks whose 0xAB bytes all begin runs (no escaped escape and no
 // length of 0xAB, which would make a 0xAB stand for something else): each
 // token's place comes from the block's mask, the literal before it and the
 // run are written with whole vectors that may reach past them, and the next
-// token overwrites what they wrote too much. That needs room: every token is
-// taken with kRoom bytes left before the capacity, so that no store reaches
+// token overwrites what they wrote too much. That needs room: a block is
+// written without a check per token while its tokens cannot reach the
+// capacity (each at most a 255-byte run, the literals at most the block),
+// else every token is taken with kRoom bytes left, so that no store reaches
 // it; the general loop writes the last bytes exactly.
 //
 // The exits always have that room but for a segment's last few hundred
@@ -104,29 +117,41 @@ inline void DecodeRunBlocks(const Byte* src, Byte* dst, std::size_t n, std::size
   const Vec esc = Splat(kEsc);
   std::size_t i = i_io;
   std::size_t o = o_io;
+  if (n - i < 2 * kBlock + 3) return;
+  Mask64 tokens = EqByte64(src + i, esc);
   while (n - i >= 2 * kBlock + 3 && cap - o >= kRoom) {
-    const Byte* p = src + i;
-    Mask64 tokens = EqByte64(p, esc);
     if (tokens == 0) break;  // plain bytes: the general loop copies them faster
+    const Byte* p = src + i;
+    // The next block's tokens, found before this block's are written: the
+    // token loop ends at a count that follows no pattern, and the next block
+    // then starts without waiting for its load and compare.
+    const Mask64 ahead = EqByte64(p + kBlock, esc);
+    const Mask64 ahead_top = Mask64{p[2 * kBlock] == kEsc} | (Mask64{p[2 * kBlock + 1] == kEsc} << 1);
     // A 0xAB one or two bytes after a token start, also where the last
     // tokens reach into the next block, is not a run of its own.
-    const Mask64 spill = Mask64{p[kBlock] == kEsc} | (Mask64{p[kBlock + 1] == kEsc} << 1);
-    if ((tokens & ((tokens << 1) | (tokens << 2))) != 0 || (((tokens >> 62) | (tokens >> 63)) & spill) != 0) break;
+    if ((tokens & ((tokens << 1) | (tokens << 2))) != 0 || (((tokens >> 62) | (tokens >> 63)) & ahead) != 0) break;
     std::size_t cur = 0;  // block offset of the next literal
-    while (tokens != 0) {
-      if (cap - o < kRoom) {
-        i_io = i + cur;
-        o_io = o;
-        return;
+    if (cap - o >= Count64(tokens) * kRleMaxRun + kRoom) {
+      Byte* w = dst + o;
+      do {
+        const auto e = static_cast<std::size_t>(std::countr_zero(tokens));
+        tokens &= tokens - 1;
+        w = PutLiteralsAndRun(w, p, cur, e);
+        cur = e + 3;
+      } while (tokens != 0);
+      o = static_cast<std::size_t>(w - dst);
+    } else {
+      while (tokens != 0) {
+        if (cap - o < kRoom) {
+          i_io = i + cur;
+          o_io = o;
+          return;
+        }
+        const auto e = static_cast<std::size_t>(std::countr_zero(tokens));
+        tokens &= tokens - 1;
+        o = static_cast<std::size_t>(PutLiteralsAndRun(dst + o, p, cur, e) - dst);
+        cur = e + 3;
       }
-      const auto e = static_cast<std::size_t>(std::countr_zero(tokens));
-      tokens &= tokens - 1;
-      CopyOver(dst + o, p + cur, e - cur);
-      o += e - cur;
-      const std::size_t r = p[e + 2];
-      FillOver(dst + o, p[e + 1], r);
-      o += r;
-      cur = e + 3;
     }
     if (cur < kBlock) {
       if (cap - o < kRoom) {
@@ -137,6 +162,9 @@ inline void DecodeRunBlocks(const Byte* src, Byte* dst, std::size_t n, std::size
       o += kBlock - cur;
       cur = kBlock;
     }
+    // The last token may reach one or two bytes into the next block.
+    const std::size_t skip = cur - kBlock;
+    tokens = (ahead >> skip) | ((ahead_top << (63 - skip)) << 1);
     i += cur;
   }
   i_io = i;

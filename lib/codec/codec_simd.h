@@ -330,13 +330,28 @@ inline Mask64 Eq64(const Byte* a, const Byte* b) { return Eq(Load(a), Load(b)); 
 inline Mask64 EqByte64(const Byte* a, Vec v) { return Eq(Load(a), v); }
 inline std::size_t Count64(Mask64 m) { return static_cast<std::size_t>(std::popcount(m)); }
 inline void Store64(Byte* d, const Byte* s) { Store(d, Load(s)); }
-// k (<= 64) bytes of s to d in one store of 64.
-inline void CopyOver(Byte* d, const Byte* s, std::size_t /*k*/) { Store(d, Load(s)); }
-// k (<= 255) copies of c; may write up to k rounded up to 64.
+// The run-block decoder's stores are 32 bytes wide: a 64-byte store that
+// crosses a cache line costs twice as much, and most literal stretches and
+// runs of padded records are shorter than 32 bytes.
+inline __m256i Load32(const Byte* s) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s)); }
+inline void Store32(Byte* d, __m256i v) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(d), v); }
+// k (<= 64) bytes of s to d; may write up to k rounded up to 32 (reads as
+// many).
+inline void CopyOver(Byte* d, const Byte* s, std::size_t k) {
+  Store32(d, Load32(s));
+  if (k > 32) [[unlikely]] Store32(d + 32, Load32(s + 32));
+}
+// k (<= 255) copies of c; may write up to k rounded up to 32.
 inline void FillOver(Byte* d, Byte c, std::size_t k) {
-  const Vec v = Splat(c);
-  Store(d, v);
-  for (std::size_t j = W; j < k; j += W) Store(d + j, v);
+  const __m256i v = _mm256_set1_epi8(static_cast<char>(c));
+  Store32(d, v);
+  if (k > 32) [[unlikely]] {
+    std::size_t j = 32;
+    do {
+      Store32(d + j, v);
+      j += 32;
+    } while (j < k);
+  }
 }
 }  // namespace avx512
 #pragma GCC pop_options
