@@ -122,14 +122,15 @@ inline void DecodeRunBlocks(const Byte* src, Byte* dst, std::size_t n, std::size
   while (n - i >= 2 * kBlock + 3 && cap - o >= kRoom) {
     if (tokens == 0) break;  // plain bytes: the general loop copies them faster
     const Byte* p = src + i;
+    // A 0xAB one or two bytes after a token start, also where the last
+    // tokens reach into the next block, is not a run of its own.
+    const Mask64 spill = Mask64{p[kBlock] == kEsc} | (Mask64{p[kBlock + 1] == kEsc} << 1);
+    if ((tokens & ((tokens << 1) | (tokens << 2))) != 0 || (((tokens >> 62) | (tokens >> 63)) & spill) != 0) break;
     // The next block's tokens, found before this block's are written: the
     // token loop ends at a count that follows no pattern, and the next block
     // then starts without waiting for its load and compare.
     const Mask64 ahead = EqByte64(p + kBlock, esc);
     const Mask64 ahead_top = Mask64{p[2 * kBlock] == kEsc} | (Mask64{p[2 * kBlock + 1] == kEsc} << 1);
-    // A 0xAB one or two bytes after a token start, also where the last
-    // tokens reach into the next block, is not a run of its own.
-    if ((tokens & ((tokens << 1) | (tokens << 2))) != 0 || (((tokens >> 62) | (tokens >> 63)) & ahead) != 0) break;
     std::size_t cur = 0;  // block offset of the next literal
     if (cap - o >= Count64(tokens) * kRleMaxRun + kRoom) {
       Byte* w = dst + o;
