@@ -216,9 +216,8 @@ inline void EncodeBlocks(const Byte* src, Byte* dst, std::size_t n, std::size_t 
 // room remain, finding every token of the block from one mask of its 0xAB
 // bytes. Stops at a stretch of escaped escapes that reaches past the block,
 // leaving it to the general loop, and after a block that held a run, for
-// the loop of codec_run_kernels.h. Advances i and o. Out of line (see
-// Decode).
-[[gnu::noinline]] inline void DecodeBlocks(const Byte* src, Byte* dst, std::size_t n, std::size_t cap, std::size_t& i_io,
+// the loop of codec_run_kernels.h. Advances i and o.
+inline void DecodeBlocks(const Byte* src, Byte* dst, std::size_t n, std::size_t cap, std::size_t& i_io,
                          std::size_t& o_io) {
   const Vec esc = Splat(kEsc);
   std::size_t i = i_io;
@@ -278,6 +277,12 @@ inline void EncodeBlocks(const Byte* src, Byte* dst, std::size_t n, std::size_t 
   }
   i_io = i;
   o_io = o;
+}
+
+// DecodeBlocks kept out of line, where kCallDecodeBlocks says so.
+[[gnu::noinline]] inline void DecodeBlocksCalled(const Byte* src, Byte* dst, std::size_t n, std::size_t cap,
+                                                 std::size_t& i_io, std::size_t& o_io) {
+  DecodeBlocks(src, dst, n, cap, i_io, o_io);
 }
 #endif
 
@@ -344,11 +349,12 @@ inline int32_t Decode(const Byte* src, Byte* dst, std::size_t n, std::size_t cap
   std::size_t o = 0;  // bytes written
   for (;;) {
 #if defined(VELT_RLE_BLOCK_TOKENS)
-    // DecodeBlocks is called, not inlined: inlined beside the run-block
-    // loop, it was left too few registers and kept its input position in
-    // memory (random bytes decoded a fifth slower).
     DecodeRunBlocks(src, dst, n, cap, i, o);
-    DecodeBlocks(src, dst, n, cap, i, o);
+    if constexpr (kCallDecodeBlocks) {
+      DecodeBlocksCalled(src, dst, n, cap, i, o);
+    } else {
+      DecodeBlocks(src, dst, n, cap, i, o);
+    }
 #endif
     const std::size_t lit = CopyUntilByte(src + i, dst + o, std::min(n - i, cap - o), n - i, kEsc);
     i += lit;
