@@ -347,7 +347,9 @@ inline void Store32(Byte* d, __m256i v) { _mm256_storeu_si256(reinterpret_cast<_
 // many).
 inline void CopyOver(Byte* d, const Byte* s, std::size_t k) {
   Store32(d, Load32(s));
-  if (k > 32) [[unlikely]] Store32(d + 32, Load32(s + 32));
+  if (k > 32) [[unlikely]] {
+    Store32(d + 32, Load32(s + 32));
+  }
 }
 // k (<= 255) copies of c; may write up to k rounded up to 32.
 inline void FillOver(Byte* d, Byte c, std::size_t k) {
