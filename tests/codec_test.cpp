@@ -273,20 +273,6 @@ void ExpectDecodeAgrees(const Bytes& stream, int32_t capacity) {
   ASSERT_EQ(fast.dst, ref.dst) << "length " << stream.size() << " capacity " << capacity;
 }
 
-// Blocks packed with the longest runs (22 tokens of 255 bytes each), decoded
-// with the capacity at every third byte of the expansion: the decoder writes
-// a block without a room check per token only where none of its tokens can
-// reach the capacity.
-TEST(CodecDecode, PackedLongRunsAtAnyCapacity) {
-  Bytes stream;
-  for (int k = 0; k < 100; ++k) stream = Cat(stream, Hex(k % 2 == 0 ? "AB 20 FF" : "AB 30 FF"));
-  for (int k = 0; k < 200; ++k) stream.push_back(static_cast<unsigned char>('a' + k % 2));
-  for (int32_t cap = 1; cap <= 100 * 255 + 201; cap += 3) {
-    ExpectDecodeAgrees(stream, cap);
-    if (HasFatalFailure()) return;
-  }
-}
-
 // Compares encoder and decoder on in and on its stream, at capacities just
 // below, at and above what each needs, and checks the round trip.
 void CheckAllCapacities(const Bytes& in, std::mt19937& rng) {
