@@ -82,6 +82,9 @@ inline void EncodeRunBlocks(const Byte* src, Byte* dst, std::size_t n, std::size
 #endif
 
 #if defined(VELT_RLE_DECODER)
+// Bit 0: q[0] is 0xAB; bit 1: q[1] is.
+inline Mask64 EscapePair(const Byte* q) { return Mask64{q[0] == kEsc} | (Mask64{q[1] == kEsc} << 1); }
+
 // Writes the literal stretch from block offset cur up to the run token at e,
 // then the run, with whole vectors that may reach past both; returns where
 // the output goes on.
@@ -124,13 +127,13 @@ inline void DecodeRunBlocks(const Byte* src, Byte* dst, std::size_t n, std::size
     const Byte* p = src + i;
     // A 0xAB one or two bytes after a token start, also where the last
     // tokens reach into the next block, is not a run of its own.
-    const Mask64 spill = Mask64{p[kBlock] == kEsc} | (Mask64{p[kBlock + 1] == kEsc} << 1);
+    const Mask64 spill = EscapePair(p + kBlock);
     if ((tokens & ((tokens << 1) | (tokens << 2))) != 0 || (((tokens >> 62) | (tokens >> 63)) & spill) != 0) break;
     // The next block's tokens, found before this block's are written: the
     // token loop ends at a count that follows no pattern, and the next block
     // then starts without waiting for its load and compare.
     const Mask64 ahead = EqByte64(p + kBlock, esc);
-    const Mask64 ahead_top = Mask64{p[2 * kBlock] == kEsc} | (Mask64{p[2 * kBlock + 1] == kEsc} << 1);
+    const Mask64 ahead_top = EscapePair(p + 2 * kBlock);
     std::size_t cur = 0;  // block offset of the next literal
     if (cap - o >= Count64(tokens) * kRleMaxRun + kRoom) {
       Byte* w = dst + o;
