@@ -93,6 +93,30 @@ TEST(SendAllocation, ExitBufferFailurePassesTheSegmentPlainAndTheNextOneRetries)
   EXPECT_EQ(OutstandingBlocks(), 0);
 }
 
+// An agent that starts an instance twice: the second descriptor replaces the
+// first, which is released, while the exit buffer the agent holds stays in
+// use.
+TEST(SendAllocation, ASecondInitReplacesTheDescriptorAndKeepsTheAgentsExitBuffer) {
+  Fixture f;
+  agent::SimChannel channel;
+  ASSERT_TRUE(agent::OpenChannel(&channel, SendExit, RecvLibrary().entry, Settings(), Settings()));
+  Carry(&channel, 50, 6);
+  void* const buffer = channel.send.exit_buffer;
+  ASSERT_NE(buffer, nullptr);
+  const int blocks = OutstandingBlocks();
+  ASSERT_EQ(agent::CallEnd(&channel.send, MQXR_INIT), MQXCC_OK);
+  ASSERT_EQ(agent::CallEnd(&channel.recv, MQXR_INIT), MQXCC_OK);
+  EXPECT_EQ(OutstandingBlocks(), blocks);
+
+  const Outcome more = Carry(&channel, 100, 7);
+  EXPECT_EQ(more.delivered, more.sent);
+  EXPECT_EQ(more.altered, 0);
+  EXPECT_GT(more.compressed, 0);
+  EXPECT_EQ(channel.send.exit_buffer, buffer);
+  agent::CloseChannel(&channel);
+  EXPECT_EQ(OutstandingBlocks(), 0);
+}
+
 // Every allocation of a channel's life failing in turn, and all of them at
 // once: the stream still arrives exactly as built.
 TEST(SendAllocation, EveryAllocationFailingInTurn) {

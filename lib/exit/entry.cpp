@@ -65,13 +65,24 @@ Answer OnInit(const ExitEnd& end, ExitParms* parms, const ChannelDef* cd_def, Ex
   if (cd != nullptr) {
     WriteLog(kLogCall, ctx, "velt_exit: MQXR_INIT, cd = 0x%x\n",
              static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(cd)));
+    if (ctx->Cd != nullptr) {
+      // MQXR_INIT again in one instance: the new descriptor replaces the old
+      // one, but the agent still holds the old one's exit buffer and hands it
+      // back on the next transmission, so the buffer moves over.
+      cd->ExitBuffer = ctx->Cd->ExitBuffer;
+      ctx->Cd->ExitBuffer = nullptr;
+      FreeChannelDescr(ctx->Cd);
+    }
     ctx->Cd = cd;
   } else {
     WriteLog(kLogFail, ctx, kLogNoDescriptor, NameText(cd_def).text);
     answer.response = CannotRun(parms);
   }
   ctx->FirstMsg = 1;
-  if (answer.response == MQXCC_SUPPRESS_EXIT) ReleaseContext(parms, ctx);
+  if (answer.response == MQXCC_SUPPRESS_EXIT) {
+    FreeChannelDescr(ctx->Cd);  // one from an earlier MQXR_INIT: no MQXR_TERM comes to free it
+    ReleaseContext(parms, ctx);
+  }
   return answer;
 }
 
