@@ -358,7 +358,9 @@ INSTANTIATE_TEST_SUITE_P(
                       BadCall{{"@/out", "--queue", std::string(49, 'Q')}, "--queue"},
                       BadCall{{"--lib-dir", "@/out"}, "cannot load the send exit"},
                       BadCall{{"--keep-dir", "@/with blank"}, "cannot be named in the exit configuration"},
-                      BadCall{{"--corpus", "@/nowhere"}, "--corpus"}));
+                      BadCall{{"--corpus", "@/nowhere"}, "--corpus"}, BadCall{{"--seed", "-1"}, "--seed"},
+                      BadCall{{"--seed", "18446744073709551616"}, "--seed"},
+                      BadCall{{"--compression", "2", "stats", "@/out"}, "--compression before the stats command"}));
 
 TEST(VeltchanErrorsOther, EmptyDirectoryAndUnwritableChartAreRefusedBeforeTheRun) {
   ScratchDir dir;

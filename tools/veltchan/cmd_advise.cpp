@@ -70,7 +70,7 @@ int RunAdviseCommand(const AdviseOptions& o) {
       run.keep_dir.clear();
       run.progress = false;
       const Tally t = RunChannel(run, &info);
-      if (t.interrupted) throw UsageError("interrupted; nothing written");
+      if (t.interrupted) throw Interrupted();
       Trial trial;
       trial.level = level;
       trial.table = table;

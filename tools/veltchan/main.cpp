@@ -15,11 +15,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include <fmt/format.h>
 #include <CLI/CLI.hpp>
@@ -60,6 +63,22 @@ void WriteAll(std::FILE* stream, const std::string& text) {
 }
 
 extern "C" void OnSignal(int) { velt::chan::RequestStop(); }
+
+// The channel runs (the main job and advise) stop at the next message on
+// SIGINT or SIGTERM, remove their temporary files and write nothing.
+void StopRunsOnSignals() {
+  std::signal(SIGINT, OnSignal);
+  std::signal(SIGTERM, OnSignal);
+}
+
+// The seed is any unsigned 64-bit number; the parser's own conversion would
+// wrap a negative one and saturate one too large.
+std::string CheckSeed(std::string& text) {
+  uint64_t value = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc{} || end != text.data() + text.size()) return "a whole number from 0 to 18446744073709551615";
+  return {};
+}
 
 // The commands' options, filled by the parser.
 struct OperateOptions {
@@ -137,7 +156,10 @@ void AddOperateCommands(CLI::App* app) {
       ->check(CLI::Range(int64_t{1}, int64_t{10000000}))
       ->type_name("N")
       ->excludes(paths);
-  advise->add_option("--seed", r.seed, "Seed of the built-in workload (default 1)")->type_name("N")->excludes(paths);
+  advise->add_option("--seed", r.seed, "Seed of the built-in workload (default 1)")
+      ->check(CLI::Validator(CheckSeed, "N"))
+      ->type_name("N")
+      ->excludes(paths);
   advise->add_option("--corpus", r.corpus_dir, "Built-in workload documents from DIR")
       ->type_name("DIR")
       ->excludes(paths);
@@ -152,6 +174,17 @@ void AddOperateCommands(CLI::App* app) {
 // Runs the command named on the command line; -1 when none was.
 int RunOperateCommand(const CLI::App& app, const char* argv0) {
   OperateOptions& o = g_operate;
+  // The channel run's options have no effect on a command: given before its
+  // name they would be dropped without a word.
+  if (const std::vector<CLI::App*> commands = app.get_subcommands(); !commands.empty()) {
+    for (const CLI::Option* option : app.get_options()) {
+      if (option->count() == 0 || option == app.get_help_ptr() || option == app.get_version_ptr()) continue;
+      throw UsageError(
+          fmt::format("{} before the {} command is an option of the channel run and would change "
+                      "nothing: give the command's options after its name",
+                      option->get_name(), commands.front()->get_name()));
+    }
+  }
   if (app.got_subcommand("stats")) return velt::chan::RunStatsCommand(o.stats);
   if (app.got_subcommand("log")) return velt::chan::RunLogCommand(o.log);
   if (app.got_subcommand("config")) {
@@ -172,6 +205,7 @@ int RunOperateCommand(const CLI::App& app, const char* argv0) {
       for (int t = 1; t <= 16; ++t) o.advise.tables.push_back(t);
     }
     if (o.advise.run.lib_dir.empty()) o.advise.run.lib_dir = DefaultLibDir(argv0);
+    StopRunsOnSignals();
     return velt::chan::RunAdviseCommand(o.advise);
   }
   return -1;
@@ -201,7 +235,9 @@ int Main(int argc, char** argv) {
   auto* messages = app.add_option("--messages", o.messages, "Messages in the built-in workload (default 20000)")
                        ->check(CLI::Range(int64_t{1}, int64_t{10000000}))
                        ->type_name("N");
-  auto* seed = app.add_option("--seed", o.seed, "Seed of the built-in workload (default 1)")->type_name("N");
+  auto* seed = app.add_option("--seed", o.seed, "Seed of the built-in workload (default 1)")
+                   ->check(CLI::Validator(CheckSeed, "N"))
+                   ->type_name("N");
   auto* corpus = app.add_option("--corpus", o.corpus_dir,
                                 "Take the built-in workload's documents from the XML and JSON files under DIR")
                      ->type_name("DIR");
@@ -265,8 +301,7 @@ int Main(int argc, char** argv) {
     velt::chan::AtomicOutput svg;
     if (!o.svg.empty()) svg.Open(o.svg);
 
-    std::signal(SIGINT, OnSignal);
-    std::signal(SIGTERM, OnSignal);
+    StopRunsOnSignals();
     velt::chan::RunInfo info;
     const velt::chan::Tally tally = velt::chan::RunChannel(o, &info);
     if (tally.interrupted) {
@@ -281,6 +316,9 @@ int Main(int argc, char** argv) {
   } catch (const UsageError& e) {
     Fail(e.what());
     return velt::chan::kExitUsage;
+  } catch (const velt::chan::Interrupted& e) {
+    Fail(e.what());
+    return velt::chan::kExitInterrupted;
   } catch (const std::exception& e) {
     Fail(e.what());
     return velt::chan::kExitUsage;

@@ -26,6 +26,12 @@ struct UsageError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// SIGINT or SIGTERM stopped a command before it wrote anything: one line on
+// stderr and exit status 130.
+struct Interrupted : std::runtime_error {
+  Interrupted() : std::runtime_error("interrupted; nothing written") {}
+};
+
 struct Options {
   std::vector<std::string> paths;   // files or directories to replay; none: built-in workload
   std::vector<std::string> queues;  // NAME or NAME@QMGR, round robin
