@@ -18,7 +18,7 @@ std::string Meaning(const ExitContext& ctx, int setting) {
   switch (setting) {
     case 0:
       if (ctx.Compression == 0) return "off: segments travel plain";
-      if (ctx.Compression == 1) return "first segments of messages only";
+      if (ctx.Compression <= 1) return "first segments of messages only";
       if (ctx.Compression == 3) return "further segments while they compress by 1.15 or more";
       return "every segment";
     case 1:
@@ -131,7 +131,9 @@ int RunConfigCommand(const ConfigOptions& o) {
   std::unique_ptr<Side> receiver;
   if (o.receiver) {
     ConfigSide given = *o.receiver;
-    if (!given.file) given.file = sender->file;
+    // The receiver reads the sender's file unless told otherwise, and like
+    // the sender may find none where the exits look by default.
+    if (!given.file) given.file = o.sender.file;
     receiver = std::make_unique<Side>();
     ReadSide(receiver.get(), given, "receiver");
   }

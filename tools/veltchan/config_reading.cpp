@@ -93,6 +93,28 @@ bool IsNumber(const char* value) {
   return *value >= '0' && *value <= '9';
 }
 
+// The number a value says as a person reads it, against which the exit's
+// reading (digits until the first other character, modulo 2^32) is checked.
+struct Said {
+  bool fits = true;       // within 64 bits
+  int64_t value = 0;      // when it fits
+  bool trailing = false;  // something other than digits follows them
+};
+Said ReadSaid(const char* text) {
+  Said said;
+  while (*text == ' ' || *text == '\t') ++text;
+  const bool negative = *text == '-';
+  if (*text == '+' || *text == '-') ++text;
+  for (; *text >= '0' && *text <= '9'; ++text) {
+    said.fits = said.fits && !__builtin_mul_overflow(said.value, 10, &said.value) &&
+                !__builtin_add_overflow(said.value, *text - '0', &said.value);
+  }
+  if (negative) said.value = -said.value;
+  while (*text == ' ' || *text == '\t' || *text == '\r' || *text == '\n') ++text;
+  said.trailing = *text != '\0';
+  return said;
+}
+
 // Collects what the reader tells, for the first reading of an instance.
 struct Collector {
   Side* side;
@@ -133,11 +155,19 @@ void OnNote(void* user, const CfgNote& note) {
       } else if (setting != 3 && setting != 5 && note.value != nullptr && !IsNumber(note.value)) {
         remark.why = fmt::format("\"{}\" is not a number: {} set to 0", Printable(note.value), note.keyword);
         remark.problem = true;
-      } else if (setting != 3 && setting != 5 &&
-                 static_cast<int64_t>(static_cast<int32_t>(note.number)) != note.stored) {
-        remark.why =
-            fmt::format("{} does not fit 16 bits: {} set to {}", Printable(note.value), note.keyword, note.stored);
-        remark.problem = true;
+      } else if (setting != 3 && setting != 5 && note.value != nullptr) {
+        const Said said = ReadSaid(note.value);
+        if (said.trailing) {
+          remark.why = fmt::format("\"{}\" is read up to the first character that is no digit: {} set to {}",
+                                   Printable(note.value), note.keyword, note.stored);
+          remark.problem = true;
+        } else if (!said.fits || said.value != note.stored) {
+          remark.why = setting == 4 ? fmt::format("HdrTblSize {} is outside 1 to 16: the exit reads it as {}",
+                                                  Printable(note.value), note.stored)
+                                    : fmt::format("{} does not fit 16 bits: {} set to {}", Printable(note.value),
+                                                  note.keyword, note.stored);
+          remark.problem = true;
+        }
       }
       if (remark.problem) side.findings.push_back(remark);
       return;
