@@ -198,15 +198,25 @@ TEST(VeltchanBuiltIn, OptionsReachTheExitsThroughARealConfigurationFile) {
   EXPECT_NE(r.out.find("Compression 2, HdrTblSize 8"), std::string::npos);
 }
 
+// Through the option or the exit data: the report gives the level the send
+// exit took.
 TEST(VeltchanBuiltIn, CompressionOffSendsEverySegmentPlain) {
   ScratchDir dir;
-  const Result r = RunVeltchan(dir, With(SmallWorkload(MakeCorpus(dir)), {"--compression", "0", "--json"}));
-  ASSERT_EQ(r.status, 0) << r.err;
-  const json j = json::parse(r.out);
-  EXPECT_EQ(j["outcome"]["compressed"], 0);
-  EXPECT_EQ(j["outcome"]["refused"], nullptr);  // nothing tried, nothing to tell apart
-  EXPECT_EQ(j["total"]["bytes_wire"], j["total"]["bytes_in"]);
-  EXPECT_TRUE(j["verdict"]["passed"]);
+  const std::string corpus = MakeCorpus(dir);
+  for (const std::vector<std::string>& off :
+       {std::vector<std::string>{"--compression", "0"}, std::vector<std::string>{"--exit-data", "COMP=0"}}) {
+    SCOPED_TRACE(off[0]);
+    std::vector<std::string> args = off;
+    args.push_back("--json");
+    const Result r = RunVeltchan(dir, With(SmallWorkload(corpus), args));
+    ASSERT_EQ(r.status, 0) << r.err;
+    const json j = json::parse(r.out);
+    EXPECT_EQ(j["configuration"]["compression"], 0);
+    EXPECT_EQ(j["outcome"]["compressed"], 0);
+    EXPECT_EQ(j["outcome"]["refused"], nullptr);  // nothing tried, nothing to tell apart
+    EXPECT_EQ(j["total"]["bytes_wire"], j["total"]["bytes_in"]);
+    EXPECT_TRUE(j["verdict"]["passed"]);
+  }
 }
 
 // --- replaying files -------------------------------------------------------

@@ -776,9 +776,12 @@ Tally RunChannel(const Options& o, RunInfo* info) {
   SetUpFiles(o, &files);
   info->config_file = files.temporary ? std::string() : files.config;
 
+  ReadTakenSettings(files.config, o.exit_data, info);
+
   Tally tally;
   tally.planned_messages = source->total;
-  tally.refusals_known = o.log_level >= 0 && o.compression != 0;
+  // Refusals are told apart by the send exit's level-0 log line.
+  tally.refusals_known = info->log_level >= 0 && info->compression != 0;
 
   ZlibSide zlib;
   if (!zlib.ready) throw UsageError("cannot set up zlib");

@@ -273,4 +273,13 @@ void ReadSide(Side* side, const ConfigSide& given, const char* name) {
   });
 }
 
+void ReadTakenSettings(const std::string& file, const std::string& exit_data, RunInfo* info) {
+  Side taken;
+  ReadSide(&taken, ConfigSide{file, exit_data}, "sender");
+  info->compression = taken.ctx.Compression;
+  info->hdr_table = taken.ctx.HdrTblSize;
+  info->log_level = taken.ctx.LogLevel;
+  info->statistics = taken.ctx.Statistics;
+}
+
 }  // namespace velt::chan

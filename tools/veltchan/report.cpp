@@ -103,7 +103,7 @@ std::string TextReport(const Options& o, const RunInfo& info, const Tally& t) {
   std::string r;
   r += fmt::format("veltchan: {}\n", info.workload);
   r += fmt::format("channel: Compression {}, HdrTblSize {}, MaxSegmentLength {}, LogLevel {}, Statistics {}\n",
-                   o.compression, o.hdr_table, o.max_segment, o.log_level, o.statistics);
+                   info.compression, info.hdr_table, o.max_segment, info.log_level, info.statistics);
   r += fmt::format("exits: {}\n\n", info.lib_dir);
 
   r += fmt::format("  {:<20}{:>10}{:>10}{:>15}{:>15}{:>8}{:>12}\n", "", "messages", "segments", "bytes in",
@@ -123,8 +123,9 @@ std::string TextReport(const Options& o, const RunInfo& info, const Tally& t) {
   r += "  (exits us: CPU time per segment in the two exits together, send and receive)\n";
 
   r += fmt::format("\nsegments: {} compressed, {} plain, {}\n", Grouped(t.compressed), Grouped(t.plain),
-                   t.refusals_known ? fmt::format("{} refused", Grouped(t.refused))
-                                    : std::string("refusals not told apart (counted as plain)"));
+                   t.refusals_known        ? fmt::format("{} refused", Grouped(t.refused))
+                   : info.compression == 0 ? std::string("compression off")
+                                           : std::string("refusals not told apart (counted as plain)"));
   if (t.refusals_known)
     r += "  (refused: the send exit compressed the segment, logged that the result was longer, and sent it plain)\n";
   if (t.suppressed > 0)
@@ -195,8 +196,9 @@ std::string JsonReport(const Options& o, const RunInfo& info, const Tally& t) {
                    {"seed", o.seed},
                    {"destinations", info.destinations},
                    {"planned_messages", t.planned_messages}};
-  j["configuration"] = {{"compression", o.compression}, {"hdr_table", o.hdr_table},   {"max_segment", o.max_segment},
-                        {"log_level", o.log_level},     {"statistics", o.statistics}, {"lib_dir", info.lib_dir}};
+  j["configuration"] = {{"compression", info.compression}, {"hdr_table", info.hdr_table},
+                        {"max_segment", o.max_segment},    {"log_level", info.log_level},
+                        {"statistics", info.statistics},   {"lib_dir", info.lib_dir}};
   j["total"] = CountsJson(t.total);
   nlohmann::json kinds = nlohmann::json::object();
   for (int k = 0; k < agent::kTrafficKinds; ++k) {
@@ -288,8 +290,8 @@ std::string SvgChart(const Options& o, const RunInfo& info, const Tally& t) {
       "<rect x=\"0\" y=\"0\" width=\"{0}\" height=\"{1}\" fill=\"white\"/>\n",
       kWidth, kHeight);
   s += fmt::format("<text x=\"{}\" y=\"24\" font-size=\"15\" font-weight=\"bold\">{}</text>\n", kLeft,
-                   XmlEscape(fmt::format("veltchan: Compression {}, HdrTblSize {}, MaxSegmentLength {}", o.compression,
-                                         o.hdr_table, o.max_segment)));
+                   XmlEscape(fmt::format("veltchan: Compression {}, HdrTblSize {}, MaxSegmentLength {}",
+                                         info.compression, info.hdr_table, o.max_segment)));
   // The workload's description, a clause per line.
   std::string rest = info.workload;
   for (int y = 40; !rest.empty() && y <= 52; y += 12) {

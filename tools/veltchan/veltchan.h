@@ -157,9 +157,19 @@ struct RunInfo {
   int destinations = 0;
   std::string lib_dir;
   std::string config_file;  // kept, or empty when the run's files were removed
+  // The send exit's settings as it took them from the run's file and exit
+  // data: --exit-data may change what the options asked for.
+  int compression = 0;
+  int hdr_table = 0;
+  int log_level = 0;
+  int statistics = 0;
 };
 
 bool Passed(const Tally& tally);
+
+// Fills the settings of info as the send exit takes them from the file and
+// exit data (config_reading.cpp).
+void ReadTakenSettings(const std::string& file, const std::string& exit_data, RunInfo* info);
 
 // The run itself: loads the libraries, writes the configuration, carries
 // every segment over the channel and through zlib. Throws UsageError before
