@@ -260,6 +260,7 @@ std::string JsonReport(const Options& o, const RunInfo& info, const Tally& t) {
   }
   j["by_size"] = sizes;
   j["exit_statistics"] = t.exit_statistics;
+  j["kept_config_file"] = info.config_file.empty() ? nlohmann::json(nullptr) : nlohmann::json(info.config_file);
   nlohmann::json verdict = {{"passed", Passed(t)},          {"delivered", t.delivered},
                             {"intact", t.intact},           {"channel_closed", t.channel_closed},
                             {"interrupted", t.interrupted}, {"text", VerdictLine(t)}};
