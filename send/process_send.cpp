@@ -132,8 +132,10 @@ XmitOutcome SendMessage(SendJob& job) {
   if ((job.flags & MQP_TCF_FIRST) != 0) return SendFirstSegment(job);
   if (FurtherSegmentsPlain(ctx->Compression)) {
     // The receiving end reads every further segment in data-only form, so a
-    // further segment never goes out in header & data form.
-    if (FindXQH(job.segment, job.length, job.t + kXqhSearchFrom) == nullptr)
+    // further segment never goes out in header & data form. The search
+    // through the segment is only for the log line: skipped when the level
+    // leaves it out.
+    if (ctx->LogLevel >= kLogFail && FindXQH(job.segment, job.length, job.t + kXqhSearchFrom) == nullptr)
       WriteLog(kLogFail, ctx, "ProcessXmitSend: failed to locate transmission queue header %s\n", job.channel);
     return kXmitPassed;
   }
