@@ -2,6 +2,7 @@
 // statistics lines and summary.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstring>
 #include <string>
 
@@ -152,6 +153,14 @@ TEST(Statistics, AllUncompressedAndEmptyResults) {
   EXPECT_EQ(f.Stats(),
             " 00001  00000  B= 00100 A= 00100 Ratio = 1.0000 (Mean = N/A) \n"
             "Total msgs  00004 of which  00000 were compressed\n");
+
+  // A long-lived instance passes the counts' 32 bits: they wrap as the file's
+  // figures do, with no overflow.
+  f.ctx->TotalSegs = INT32_MAX;
+  f.ctx->CompressedSegs = INT32_MAX;
+  UpdateStats(100, 50, f.ctx);
+  EXPECT_EQ(f.ctx->TotalSegs, INT32_MIN);
+  EXPECT_EQ(f.ctx->CompressedSegs, INT32_MIN);
 }
 
 TEST(Statistics, SettingsZeroAndOne) {

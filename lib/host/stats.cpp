@@ -1,5 +1,6 @@
 #include "host/stats.h"
 
+#include <cstdint>
 #include <cstdio>
 
 #include "host/context.h"
@@ -12,13 +13,17 @@ static bool OpenStats(ExitContext* ctx) {
   return ctx->StatsStream != nullptr;
 }
 
+// The counts are 32-bit like the figures the file shows, and a channel
+// instance may outlive them: past 2^31 - 1 they wrap instead of overflowing.
+static int32_t CountOn(int32_t count) { return static_cast<int32_t>(static_cast<uint32_t>(count) + 1u); }
+
 void UpdateStats(int32_t before, int32_t after, ExitContext* ctx) {
-  ++ctx->TotalSegs;
+  ctx->TotalSegs = CountOn(ctx->TotalSegs);
   ctx->LastBefore = before;
   ctx->LastAfter = after;
   // An empty or negative result has no finite ratio: count it as sent plain.
   if (after > 0 && after < before) {
-    ++ctx->CompressedSegs;
+    ctx->CompressedSegs = CountOn(ctx->CompressedSegs);
     ctx->LastRatio = static_cast<double>(before) / static_cast<double>(after);
     ctx->SumRatios += ctx->LastRatio;
     ctx->MeanRatio = ctx->SumRatios / static_cast<double>(ctx->CompressedSegs);
@@ -48,7 +53,7 @@ void WriteStatsSummary(ExitContext* ctx) {
   std::fprintf(ctx->StatsStream, kStatsTotalLine, static_cast<long>(ctx->TotalSegs),
                static_cast<long>(ctx->CompressedSegs));
   if (ctx->CompressedSegs != 0) {
-    const double overall = (static_cast<double>(ctx->TotalSegs - ctx->CompressedSegs) + ctx->SumRatios) /
+    const double overall = (static_cast<double>(int64_t{ctx->TotalSegs} - ctx->CompressedSegs) + ctx->SumRatios) /
                            static_cast<double>(ctx->TotalSegs);
     std::fprintf(ctx->StatsStream, kStatsMeanLine, ctx->MeanRatio);
     std::fprintf(ctx->StatsStream, kStatsOverallLine, overall);
