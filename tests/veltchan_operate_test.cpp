@@ -117,6 +117,15 @@ TEST(VeltchanStats, ReadsBackExactlyWhatTheSendExitCountedInARoundTrip) {
   EXPECT_NE(text.out.find("the last line is cut short"), std::string::npos) << text.out;
 }
 
+// A ratio far beyond any real one still gives a chart of a few labels.
+TEST(VeltchanStats, AHugeRatioGivesASmallChart) {
+  ScratchDir dir;
+  WriteFile(dir.File("huge.dat"), " 00001  00001  B= 100000 A= 00001 Ratio =100000.0000 (Mean =100000.0000) \n");
+  const Result r = RunVeltchan(dir, {"stats", dir.File("huge.dat"), "--svg", dir.File("huge.svg")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_LT(fs::file_size(dir.File("huge.svg")), 4096u);
+}
+
 struct LogCase {
   const char* name;
   std::vector<std::string> run;  // the round trip; "@corpus" and "@escapes" name files the test makes

@@ -157,9 +157,9 @@ std::string Svg(const std::vector<FileReport>& files) {
       kWidth, kHeight, kLeft);
   s += fmt::format("<line x1=\"{0}\" y1=\"{1}\" x2=\"{0}\" y2=\"{2}\" stroke=\"#333\"/>\n", kLeft, kTop, kBottom);
   s += fmt::format("<line x1=\"{0}\" y1=\"{1}\" x2=\"{2}\" y2=\"{1}\" stroke=\"#333\"/>\n", kLeft, kBottom, kRight);
-  for (int v = 0; v <= static_cast<int>(top); ++v)
-    s += fmt::format("<text x=\"{}\" y=\"{}\" text-anchor=\"end\" font-size=\"10\">{}</text>\n", kLeft - 6, y_of(v) + 4,
-                     v);
+  for (const double v : AxisTicks(top))
+    s += fmt::format("<text x=\"{}\" y=\"{}\" text-anchor=\"end\" font-size=\"10\">{:g}</text>\n", kLeft - 6,
+                     y_of(v) + 4, v);
   const char* colours[] = {"#c43", "#37a", "#4a9", "#a6c", "#c93"};
   int legend_y = kBottom + 30;
   for (std::size_t k = 0; k < files.size(); ++k) {

@@ -372,10 +372,9 @@ std::string SvgChart(const Options& o, const RunInfo& info, const Tally& t) {
   s += fmt::format("<line x1=\"{0}\" y1=\"{1}\" x2=\"{0}\" y2=\"{2}\" stroke=\"#333\"/>\n", kLeft, kPlotTop,
                    kPlotBottom);
   s += fmt::format("<line x1=\"{0}\" y1=\"{1}\" x2=\"{2}\" y2=\"{1}\" stroke=\"#333\"/>\n", kLeft, kPlotBottom, kRight);
-  const int steps = static_cast<int>(scale_top);
-  for (int v = 0; v <= steps; ++v) {
-    s += fmt::format("<text x=\"{}\" y=\"{}\" text-anchor=\"end\" font-size=\"10\">{}</text>\n", kLeft - 6, y_of(v) + 4,
-                     v);
+  for (const double v : AxisTicks(scale_top)) {
+    s += fmt::format("<text x=\"{}\" y=\"{}\" text-anchor=\"end\" font-size=\"10\">{:g}</text>\n", kLeft - 6,
+                     y_of(v) + 4, v);
   }
   s += fmt::format("<line x1=\"{0}\" y1=\"{1}\" x2=\"{2}\" y2=\"{1}\" stroke=\"#999\" stroke-dasharray=\"4 3\"/>\n",
                    kLeft, y_of(1.0), kRight);

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -56,6 +57,23 @@ std::string XmlEscape(const std::string& text) {
     }
   }
   return out;
+}
+
+std::vector<double> AxisTicks(double top) {
+  double step = 1;
+  if (top > 10 && std::isfinite(top)) {
+    const double power = std::pow(10.0, std::floor(std::log10(top / 10)));
+    step = 10 * power;
+    for (const double m : {1.0, 2.0, 5.0}) {
+      if (10 * m * power >= top) {
+        step = m * power;
+        break;
+      }
+    }
+  }
+  std::vector<double> ticks;
+  for (int i = 0; i <= 10 && i * step <= top; ++i) ticks.push_back(i * step);
+  return ticks;
 }
 
 void WriteOut(const std::string& text) {

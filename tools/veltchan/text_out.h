@@ -1,5 +1,5 @@
-// Output helpers the commands share: grouped numbers, XML text, standard
-// output, and files written whole or not at all.
+// Output helpers the commands share: grouped numbers, XML text, the labels
+// of a chart's axis, standard output, and files written whole or not at all.
 #pragma once
 
 #include <cstdint>
@@ -16,6 +16,10 @@ double Ratio(int64_t before, int64_t after);
 std::string LineList(const std::vector<int64_t>& lines, int64_t count);
 // Text safe inside an XML element or attribute.
 std::string XmlEscape(const std::string& text);
+// The labelled values of a chart's axis from 0 to top: every whole number
+// up to 10; above, steps of 1, 2 or 5 times a power of ten, at most ten of
+// them, so that a file with an absurd ratio still gives a small chart.
+std::vector<double> AxisTicks(double top);
 // Writes text to standard output and flushes it.
 void WriteOut(const std::string& text);
 
