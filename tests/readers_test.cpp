@@ -86,6 +86,14 @@ std::vector<HostileCase> HostileCases(const std::string& foreign_line) {
       {"EnormousLine", "", std::string(3 * readers::kMaxLine, 'x') + "\n", "", {7}, false},
       {"EnormousLastLineCutShort", "", "", std::string(2 * readers::kMaxLine, 'y'), {}, true},
       {"MixedWithTheOtherFile", foreign_line + "\n", foreign_line + "\r\n", "", {1, 8}, false},
+      // The exit writes no negative number.
+      {"NegativeNumbers",
+       "",
+       " 00001  00001  B=-05000 A= 00500 Ratio = 2.0000 (Mean = 2.0000) \n"
+       "Total msgs -00003 of which  00001 were compressed\n",
+       "",
+       {7, 8},
+       false},
   };
 }
 
@@ -114,6 +122,29 @@ TEST(StatisticsReader, ReadsBackWhatTheExitWroteInAnyChunksAndAroundHostileLines
       EXPECT_EQ(r.total.bytes_before, 5000);
     }
   }
+}
+
+// Twelve lines of the largest numbers the reader takes: the tenth would
+// carry the sums past int64, so it and the two after it are unreadable,
+// whether the bytes of one instance or the counts of many add up.
+TEST(StatisticsReader, LinesThatWouldWrapTheTotalsAreUnreadable) {
+  std::string bytes, counts;
+  for (int i = 1; i <= 12; ++i) {
+    // Appended piece by piece: "literal" + std::string trips GCC 12's -Wrestrict.
+    bytes += ' ';
+    bytes += std::to_string(i);
+    bytes += "  00001  B= 999999999999999999 A= 00001 Ratio = 1.0000 (Mean = 1.0000) \n";
+    counts += "Total msgs 999999999999999999 of which  00001 were compressed\n";
+  }
+  const int64_t nine = 9 * int64_t{999999999999999999};
+  const readers::StatsReport b = ReadStats(bytes, 4096);
+  EXPECT_EQ(b.unreadable_lines, (std::vector<int64_t>{10, 11, 12}));
+  EXPECT_EQ(b.total.bytes_before, nine);
+  EXPECT_EQ(b.total.bytes_after, 9);
+  const readers::StatsReport c = ReadStats(counts, 4096);
+  EXPECT_EQ(c.unreadable_lines, (std::vector<int64_t>{10, 11, 12}));
+  EXPECT_EQ(c.instance_count, 9);
+  EXPECT_EQ(c.total.segments, nine);
 }
 
 TEST(StatisticsReader, AnInstanceStillRunningHasTheFiguresOfItsLastLine) {

@@ -71,6 +71,30 @@ void CloseInstance(StatsReader* r) {
   r->sum_ratios = 0;
 }
 
+// Whether a + b + c, none of them negative, fits in int64.
+bool SumFits(int64_t a, int64_t b, int64_t c) {
+  int64_t sum = 0;
+  return !__builtin_add_overflow(a, b, &sum) && !__builtin_add_overflow(sum, c, &sum);
+}
+
+// The exit writes no negative number, and no file of it adds up past int64:
+// a line that would make the totals wrap is not one of its lines. When the
+// line closes the open instance, that instance's counts go into the total
+// first; otherwise the line's counts replace them.
+bool CountsFit(const StatsReader& r, bool closes, int64_t segments, int64_t compressed) {
+  const StatsInstance& total = r.report.total;
+  return segments >= 0 && compressed >= 0 && SumFits(total.segments, closes ? r.open.segments : 0, segments) &&
+         SumFits(total.compressed, closes ? r.open.compressed : 0, compressed);
+}
+
+// The bytes of the open instance add to the total when it closes, and the
+// chart's points never hold more than the two together.
+bool BytesFit(const StatsReader& r, int64_t before, int64_t after) {
+  const StatsReport& report = r.report;
+  return before >= 0 && after >= 0 && SumFits(report.total.bytes_before, r.open.bytes_before, before) &&
+         SumFits(report.total.bytes_after, r.open.bytes_after, after);
+}
+
 void Begin(StatsReader* r, int64_t line) {
   if (r->open.first_line == 0) r->open.first_line = line;
   r->open.last_line = line;
@@ -81,10 +105,15 @@ void OnLine(StatsReader* r, int64_t line, std::string_view text) {
   const StatsFormats& f = Formats();
   Matched m;
   if (MatchLine(f.segment, text, &m) || MatchLine(f.segment_no_mean, text, &m)) {
-    if (r->summary_open) CloseInstance(r);
     const int64_t count = m.integers[0];
     // A count back at 1 begins another instance (the one before ended
     // without a summary).
+    const bool closes = r->summary_open || (count == 1 && r->open.segment_lines > 0);
+    if (!CountsFit(*r, closes, count, m.integers[1]) || !BytesFit(*r, m.integers[2], m.integers[3])) {
+      NameUnreadable(&r->report, line);
+      return;
+    }
+    if (r->summary_open) CloseInstance(r);
     if (count == 1 && r->open.segment_lines > 0) CloseInstance(r);
     Begin(r, line);
     StatsInstance& open = r->open;
@@ -103,6 +132,10 @@ void OnLine(StatsReader* r, int64_t line, std::string_view text) {
     return;
   }
   if (MatchLine(f.total, text, &m)) {
+    if (!CountsFit(*r, r->summary_open, m.integers[0], m.integers[1])) {
+      NameUnreadable(&r->report, line);
+      return;
+    }
     if (r->summary_open) CloseInstance(r);
     Begin(r, line);
     r->open.closed = true;
