@@ -166,6 +166,16 @@ TEST_P(VeltchanLog, CountsTheRoundTripsLogByKind) {
     EXPECT_GT(file["by_kind"]["refused_compression"]["count"].get<int64_t>(), 0);
   }
 
+  // Through a pipe, which has no size to go by: the same counts.
+  const std::string piped = dir.File("piped.json");
+  ASSERT_EQ(std::system(("cat " + Quoted(kept + "/velt_exit.log") + " | " + Quoted(VELTCHAN_PATH) +
+                         " log /dev/stdin --json > " + Quoted(piped))
+                            .c_str()),
+            0);
+  json through = json::parse(ReadFile(piped))["files"][0];
+  through["file"] = file["file"];
+  EXPECT_EQ(through, file);
+
   const Result text = RunVeltchan(dir, {"log", kept + "/velt_exit.log"});
   ASSERT_EQ(text.status, 0);
   if (c.actions) {

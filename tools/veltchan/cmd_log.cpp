@@ -45,18 +45,22 @@ void PrintAction(void* user, const readers::LogAction& action) {
 }
 
 // Reads what the file holds beyond what was read; true when it had grown.
-// A file that became shorter was replaced (rotated): it is read afresh.
+// A file that became shorter was replaced (rotated): it is read afresh. A
+// pipe or other file that is not regular has no size to go by: it is read
+// on to its end.
 bool ReadOn(FollowedFile* f, std::vector<char>* buffer) {
   struct stat st {};
   if (::stat(f->path.c_str(), &st) != 0) return false;
-  if (st.st_size < f->offset) {
-    std::fclose(f->file);
-    f->file = OpenForReading(f->path);
-    f->offset = 0;
-    f->reader.feed = readers::LineFeed{};
+  if (S_ISREG(st.st_mode)) {
+    if (st.st_size < f->offset) {
+      std::fclose(f->file);
+      f->file = OpenForReading(f->path);
+      f->offset = 0;
+      f->reader.feed = readers::LineFeed{};
+    }
+    if (st.st_size == f->offset) return false;
+    if (std::fseek(f->file, f->offset, SEEK_SET) != 0) return false;
   }
-  if (st.st_size == f->offset) return false;
-  if (std::fseek(f->file, f->offset, SEEK_SET) != 0) return false;
   const std::size_t n = ReadToEnd(
       f->file, f->path, buffer, [f](const char* data, std::size_t size) { readers::FeedLog(&f->reader, data, size); });
   f->offset += static_cast<long>(n);
