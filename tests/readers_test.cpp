@@ -206,5 +206,25 @@ TEST(LogReader, CountsWhatTheExitWroteInAnyChunksAndAroundHostileLines) {
   }
 }
 
+// Below level 4 nothing follows the overflow message of a closed channel:
+// the log ends without a line end, and that last line is whole, not one
+// still being written.
+TEST(LogReader, AClosedChannelsLastMessageWithoutALineEndIsWhole) {
+  std::string written;
+  {
+    Writer w("LogLevel = 1");
+    WriteLog(kLogReject, w.ctx, kLogRecvDecodeOverflow, 40000L, 32756L);
+    written = ReadFile(w.dir.File("velt.log"));
+  }
+  for (const std::size_t chunk : {std::size_t{1}, written.size()}) {
+    const readers::LogReport r = ReadLog(written, chunk);
+    EXPECT_FALSE(r.partial_last_line);
+    EXPECT_EQ(r.kinds[static_cast<int>(LogKind::kChannelClosed)].count, 1);
+    ASSERT_EQ(r.action_count, 1);
+  }
+  // Cut inside the message, it is a line still being written.
+  EXPECT_TRUE(ReadLog(written.substr(0, written.size() - 30), 4096).partial_last_line);
+}
+
 }  // namespace
 }  // namespace velt::test

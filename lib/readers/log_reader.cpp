@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 #include <string_view>
 
 namespace velt::readers {
@@ -55,7 +56,8 @@ struct KnownMessage {
   std::string_view head;
   LogKind kind;
   bool needs_action;
-  bool ends_line;  // false: the next message continues the line
+  bool ends_line;     // false: the next message continues the line
+  LineFormat format;  // the whole message, to tell one without a line end complete
 };
 
 struct KnownMessages {
@@ -64,7 +66,8 @@ struct KnownMessages {
     for (std::size_t i = 0; i < std::size(kLogMessages); ++i) {
       const LogMessage& m = kLogMessages[i];
       const std::size_t length = std::strlen(m.format);
-      list[i] = {LiteralHead(m.format), m.kind, m.needs_action, length > 0 && m.format[length - 1] == '\n'};
+      list[i] = {LiteralHead(m.format), m.kind, m.needs_action, length > 0 && m.format[length - 1] == '\n',
+                 CompileFormat(m.format)};
     }
   }
 };
@@ -127,6 +130,26 @@ void OnMessage(LogReader* r, int64_t line, std::string_view text, const Prefix& 
   }
 }
 
+// Whether the text, which has no line end, ends with a whole message that
+// the exit writes without one. The exit writes each message in one piece, so
+// such a message is complete: it is the last line of a log whose next
+// message never came (a receive exit that closed the channel below the level
+// that logs more).
+bool EndsOpenMessage(std::string_view text) {
+  for (;;) {
+    const Prefix prefix = ReadPrefix(text);
+    if (prefix.length == 0) return false;
+    const KnownMessage* known = Classify(text.substr(prefix.length));
+    if (known == nullptr || known->ends_line) return false;
+    const std::size_t next = NextPrefix(text, prefix.length + known->head.size());
+    if (next == std::string_view::npos) {
+      Matched numbers;
+      return MatchLine(known->format, text.substr(prefix.length), &numbers);
+    }
+    text = text.substr(next);
+  }
+}
+
 void OnLine(LogReader* r, int64_t line, std::string_view text) {
   LogReport& report = r->report;
   ++report.lines;
@@ -167,6 +190,14 @@ void FeedLog(LogReader* reader, const char* data, std::size_t size) {
       });
 }
 
-void FinishLog(LogReader* reader) { reader->report.partial_last_line = LinePending(reader->feed); }
+void FinishLog(LogReader* reader) {
+  LineFeed& feed = reader->feed;
+  if (!feed.overlong && EndsOpenMessage(feed.carry)) {
+    const std::string line = std::move(feed.carry);
+    feed.carry.clear();
+    OnLine(reader, ++feed.lines, line);
+  }
+  reader->report.partial_last_line = LinePending(feed);
+}
 
 }  // namespace velt::readers
