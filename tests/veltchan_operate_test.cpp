@@ -220,6 +220,13 @@ TEST(VeltchanLogFollow, PrintsEachActionLineAsItArrives) {
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     more << " inside a token after 10 of 12 bytes)\n" << closed;
   }
+  // Rotated by renaming, the new file already longer than what was read of
+  // the old one: it is read from its start.
+  std::this_thread::sleep_for(std::chrono::milliseconds(600));
+  std::filesystem::rename(log, log + ".1");
+  std::string rotated;
+  for (int i = 0; i < 8; ++i) rotated += "10:00:08 [4] RCVR :ReadCfg: Log level  = 4\n";
+  WriteFile(log, rotated + closed);
   std::string got;
   char buffer[4096];
   while (std::fgets(buffer, sizeof buffer, out) != nullptr) got += buffer;
@@ -232,7 +239,8 @@ TEST(VeltchanLogFollow, PrintsEachActionLineAsItArrives) {
             std::string::npos)
       << got;
   EXPECT_NE(got.find(prefix + "4: " + closed), std::string::npos) << got;
-  EXPECT_NE(got.find("decode failure, channel closed             3"), std::string::npos) << got;
+  EXPECT_NE(got.find(prefix + "9: " + closed), std::string::npos) << got;
+  EXPECT_NE(got.find("decode failure, channel closed             4"), std::string::npos) << got;
 }
 
 struct ConfigCase {

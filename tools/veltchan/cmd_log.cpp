@@ -2,10 +2,14 @@
 // with their first and last time, and the lines that need action in full;
 // with --follow, the files are read on as they grow and each line that needs
 // action is printed as it arrives.
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstring>
 #include <memory>
 #include <thread>
 
@@ -31,6 +35,9 @@ struct FollowedFile {
   readers::LogReader reader;
   std::FILE* file = nullptr;
   long offset = 0;
+  // Which file is open: a rotated log is another file under the same name.
+  dev_t device = 0;
+  ino_t inode = 0;
   FollowedFile() = default;
   FollowedFile(const FollowedFile&) = delete;
   FollowedFile& operator=(const FollowedFile&) = delete;
@@ -44,22 +51,55 @@ void PrintAction(void* user, const readers::LogAction& action) {
   WriteOut(fmt::format("{}:{}: {}\n", f->path, action.line, action.text));
 }
 
+void Open(FollowedFile* f, bool follow) {
+  std::FILE* file = OpenForReading(f->path);
+  if (f->file != nullptr) std::fclose(f->file);
+  f->file = file;
+  struct stat st {};
+  if (::fstat(::fileno(file), &st) != 0) return;
+  f->device = st.st_dev;
+  f->inode = st.st_ino;
+  // Followed, a pipe is read for what it holds at each poll, without waiting
+  // for more.
+  if (follow && !S_ISREG(st.st_mode)) ::fcntl(::fileno(file), F_SETFL, ::fcntl(::fileno(file), F_GETFL) | O_NONBLOCK);
+}
+
+// What a followed pipe holds now; true when there was any.
+bool ReadAvailable(FollowedFile* f, std::vector<char>* buffer) {
+  buffer->resize(kChunk);
+  bool any = false;
+  for (;;) {
+    const ssize_t n = ::read(::fileno(f->file), buffer->data(), buffer->size());
+    if (n > 0) {
+      readers::FeedLog(&f->reader, buffer->data(), static_cast<std::size_t>(n));
+      any = true;
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+      throw UsageError(fmt::format("cannot read {}: {}", f->path, std::strerror(errno)));
+    } else {
+      return any;  // the writer is gone, or nothing more for now
+    }
+  }
+}
+
 // Reads what the file holds beyond what was read; true when it had grown.
-// A file that became shorter was replaced (rotated): it is read afresh. A
-// pipe or other file that is not regular has no size to go by: it is read
-// on to its end.
-bool ReadOn(FollowedFile* f, std::vector<char>* buffer) {
+// Another file under the name, or one that became shorter, was rotated: it
+// is read afresh. A pipe or other file that is not regular has no size to go
+// by: followed, it is read for what it holds now, else on to its end.
+bool ReadOn(FollowedFile* f, std::vector<char>* buffer, bool follow) {
   struct stat st {};
   if (::stat(f->path.c_str(), &st) != 0) return false;
   if (S_ISREG(st.st_mode)) {
-    if (st.st_size < f->offset) {
-      std::fclose(f->file);
-      f->file = OpenForReading(f->path);
+    if (st.st_dev != f->device || st.st_ino != f->inode || st.st_size < f->offset) {
+      Open(f, follow);
       f->offset = 0;
       f->reader.feed = readers::LineFeed{};
     }
     if (st.st_size == f->offset) return false;
     if (std::fseek(f->file, f->offset, SEEK_SET) != 0) return false;
+  } else if (follow) {
+    return ReadAvailable(f, buffer);
   }
   const std::size_t n = ReadToEnd(
       f->file, f->path, buffer, [f](const char* data, std::size_t size) { readers::FeedLog(&f->reader, data, size); });
@@ -161,23 +201,25 @@ int RunLogCommand(const LogOptions& o) {
   for (const std::string& path : o.files) {
     auto f = std::make_unique<FollowedFile>();
     f->path = path;
-    f->file = OpenForReading(path);
+    Open(f.get(), o.follow);
     if (o.follow && !o.json) {
       f->reader.on_action = PrintAction;
       f->reader.user = f.get();
     }
     files.push_back(std::move(f));
   }
-  std::vector<char> buffer;
-  for (auto& f : files) ReadOn(f.get(), &buffer);
   if (o.follow) {
     std::signal(SIGINT, StopFollowing);
     std::signal(SIGTERM, StopFollowing);
+  }
+  std::vector<char> buffer;
+  for (auto& f : files) ReadOn(f.get(), &buffer, o.follow);
+  if (o.follow) {
     int64_t idle = 0;
     while (g_stop_following == 0 && (o.idle_polls == 0 || idle < o.idle_polls)) {
       std::this_thread::sleep_for(std::chrono::milliseconds(o.poll_ms));
       bool grew = false;
-      for (auto& f : files) grew = ReadOn(f.get(), &buffer) || grew;
+      for (auto& f : files) grew = ReadOn(f.get(), &buffer, o.follow) || grew;
       idle = grew ? 0 : idle + 1;
     }
   }
