@@ -23,15 +23,18 @@ esac
 [ "$command" = run ] || [ $# -eq 0 ] || usage
 
 mapfile -t packages < <(velt_package_list packaging/build-packages.txt)
-velt_need_packages "${packages[@]}"
 
 case "$command" in
   run)
-    cmake --preset release
-    cmake --build --preset release --target veltchan
+    # Standard output is veltchan's alone (./velt.sh run --json > report.json):
+    # the packages and the build report on standard error.
+    velt_need_packages "${packages[@]}" >&2
+    cmake --preset release >&2
+    cmake --build --preset release --target veltchan >&2
     exec build/release/bin/veltchan "$@"
     ;;
   test)
+    velt_need_packages "${packages[@]}"
     # The workflow builds everything and runs CTest, which includes building
     # the Debian package and trying it in a scratch root.
     exec cmake --workflow --preset test

@@ -5,13 +5,14 @@
 # A name without an architecture means the machine's own (or an "all"
 # package): once the i386 architecture is enabled, a multiarch package such as
 # libgtest-dev can be installed for i386 alone, and a plain `dpkg -s` then
-# refuses the name as ambiguous.
+# refuses the name as ambiguous. Installed is the second letter of the status
+# ("ii", or "hi" for a package on hold).
 velt_installed() {
   local pkg=$1
   case $pkg in
     *:*) dpkg -s "$pkg" >/dev/null 2>&1 ;;
     *) dpkg-query -W -f='${db:Status-Abbrev}${Architecture}\n' "$pkg" 2>/dev/null |
-         grep -qE "^ii *($(dpkg --print-architecture)|all)\$" ;;
+         grep -qE "^[a-z]i +($(dpkg --print-architecture)|all)\$" ;;
   esac
 }
 
@@ -34,8 +35,6 @@ velt_need_packages() {
     exit 2
   fi
   echo "velt: installing: ${missing[*]}"
-  # Another apt run on the machine may hold its locks for a while: dpkg's is
-  # waited for by apt itself, the package lists' lock by trying again.
   # Another apt run on the machine may hold its locks for a while: dpkg's is
   # waited for by apt itself, the package lists' lock by trying again. One
   # index failing to download (a mirror in mid-sync) need not stop an install
