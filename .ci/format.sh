@@ -9,13 +9,21 @@ if ! command -v clang-format-14 >/dev/null 2>&1; then
   apt-get update -qq
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq clang-format-14 >/dev/null
 fi
+# A plain assignment, so that a git that fails (no repository, or one it
+# refuses) stops the script instead of leaving nothing to check.
+listed=$(git ls-files '*.cpp' '*.h')
+mapfile -t files <<<"$listed"
+if [ -z "$listed" ] || [ ${#files[@]} -eq 0 ]; then
+  echo "format: git lists no C++ files"
+  exit 1
+fi
 unformatted=()
-while IFS= read -r file; do
+for file in "${files[@]}"; do
   clang-format-14 --dry-run --Werror "$file" >/dev/null 2>&1 || unformatted+=("$file")
-done < <(git ls-files '*.cpp' '*.h')
+done
 if [ ${#unformatted[@]} -gt 0 ]; then
   echo "not formatted (run: clang-format-14 -i FILE):"
   printf '  %s\n' "${unformatted[@]}"
   exit 1
 fi
-echo "== format: $(git ls-files '*.cpp' '*.h' | wc -l) files formatted as .clang-format says"
+echo "== format: ${#files[@]} files formatted as .clang-format says"

@@ -6,11 +6,13 @@
 # (the simulated channel agent) finds the installed exits without --lib-dir,
 # loads them and carries a short run of every kind of segment through them
 # intact.
-#   package_deb_test.sh BUILD_DIR VERSION PREFIX EXITS_DIR FOUND_BY_DEFAULT
+#   package_deb_test.sh BUILD_DIR VERSION PREFIX EXITS_DIR FOUND_BY_DEFAULT ARCH
 # FOUND_BY_DEFAULT is "no" for an exits folder configured absolute: veltchan
-# then looks there, outside the scratch root, and is given --lib-dir.
+# then looks there, outside the scratch root, and is given --lib-dir. ARCH is
+# the package's Debian architecture, "host" for the build machine's.
 set -euo pipefail
-build=$1 version=$2 prefix=$3 exits=$4 found_by_default=$5
+build=$1 version=$2 prefix=$3 exits=$4 found_by_default=$5 arch=${6:-host}
+[ "$arch" != host ] || arch=$(dpkg --print-architecture)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail() {
@@ -29,6 +31,7 @@ echo "package: $(basename "$deb")"
 
 [ "$(dpkg-deb -f "$deb" Package)" = velt ] || fail "package name $(dpkg-deb -f "$deb" Package)"
 [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "package version $(dpkg-deb -f "$deb" Version), not $version"
+[ "$(dpkg-deb -f "$deb" Architecture)" = "$arch" ] || fail "architecture $(dpkg-deb -f "$deb" Architecture), not $arch"
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "depends: $depends"
 grep -q 'libc6' <<<"$depends" || fail "the package depends on no libc6: shared library dependencies were not worked out"
