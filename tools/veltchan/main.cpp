@@ -304,10 +304,7 @@ int Main(int argc, char** argv) {
     StopRunsOnSignals();
     velt::chan::RunInfo info;
     const velt::chan::Tally tally = velt::chan::RunChannel(o, &info);
-    if (tally.interrupted) {
-      Fail("interrupted; nothing written");
-      return velt::chan::kExitInterrupted;
-    }
+    if (tally.interrupted) throw velt::chan::Interrupted();
 
     const std::string report = o.json ? velt::chan::JsonReport(o, info, tally) : velt::chan::TextReport(o, info, tally);
     if (!o.svg.empty()) svg.Commit(velt::chan::SvgChart(o, info, tally));
