@@ -72,17 +72,26 @@ void CloseProcessWatch(ProcessWatch* watch) {
   watch->page = nullptr;
 }
 
-TimeOfDay LocalTimeOfDay() {
-  std::time_t now = std::time(nullptr);
-  std::tm local{};
+// The 32-bit Windows C runtime's time_t is 32 bits wide, and time() fails
+// from 2038 on; the 64-bit calls exist in every msvcrt the DLLs load into.
 #if defined(_WIN32)
-  localtime_s(&local, &now);
+TimeOfDay LocalTimeOfDay() {
+  const __time64_t now = _time64(nullptr);
+  std::tm local{};
+  _localtime64_s(&local, &now);
+  return TimeOfDay{local.tm_hour, local.tm_min, local.tm_sec};
+}
+
+int64_t CalendarSeconds() { return static_cast<int64_t>(_time64(nullptr)); }
 #else
+TimeOfDay LocalTimeOfDay() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
   localtime_r(&now, &local);
-#endif
   return TimeOfDay{local.tm_hour, local.tm_min, local.tm_sec};
 }
 
 int64_t CalendarSeconds() { return static_cast<int64_t>(std::time(nullptr)); }
+#endif
 
 }  // namespace velt
