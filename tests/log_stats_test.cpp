@@ -154,13 +154,27 @@ TEST(Statistics, AllUncompressedAndEmptyResults) {
             " 00001  00000  B= 00100 A= 00100 Ratio = 1.0000 (Mean = N/A) \n"
             "Total msgs  00004 of which  00000 were compressed\n");
 
-  // A long-lived instance passes the counts' 32 bits: they wrap as the file's
-  // figures do, with no overflow.
+  // A long-lived instance passes 2^31 - 1 segments: the counts go on as
+  // unsigned 32 bits, with no overflow, and the mean and the figures stay
+  // right (negative where long is 32 bits wide, as the reader expects).
   f.ctx->TotalSegs = INT32_MAX;
   f.ctx->CompressedSegs = INT32_MAX;
+  f.ctx->SumRatios = 2.0 * INT32_MAX;
   UpdateStats(100, 50, f.ctx);
   EXPECT_EQ(f.ctx->TotalSegs, INT32_MIN);
   EXPECT_EQ(f.ctx->CompressedSegs, INT32_MIN);
+  EXPECT_DOUBLE_EQ(f.ctx->MeanRatio, 2.0);
+  WriteStats(f.ctx);
+  WriteStatsSummary(f.ctx);
+  // "% 5.5ld" gives the sign's place, "%5.5ld" does not.
+  const std::string plain = sizeof(long) == 8 ? "2147483648" : "-2147483648";
+  const std::string sign = plain[0] == '-' ? plain : " " + plain;
+  const std::string tail = sign + " " + sign + "  B= 00100 A= 00050 Ratio = 2.0000 (Mean = 2.0000) \n" + "Total msgs " +
+                           sign + " of which  " + plain + " were compressed\n" +
+                           "Mean compression ratio of compressed segs =   2.0000\n" +
+                           "Overall compression ratio of all data     =   2.0000\n";
+  const std::string written = f.Stats();
+  EXPECT_EQ(written.substr(written.size() - std::min(written.size(), tail.size())), tail);
 }
 
 TEST(Statistics, SettingsZeroAndOne) {

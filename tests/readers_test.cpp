@@ -86,11 +86,11 @@ std::vector<HostileCase> HostileCases(const std::string& foreign_line) {
       {"EnormousLine", "", std::string(3 * readers::kMaxLine, 'x') + "\n", "", {7}, false},
       {"EnormousLastLineCutShort", "", "", std::string(2 * readers::kMaxLine, 'y'), {}, true},
       {"MixedWithTheOtherFile", foreign_line + "\n", foreign_line + "\r\n", "", {1, 8}, false},
-      // The exit writes no negative number.
+      // The exit writes no negative length, and no count below -2^31.
       {"NegativeNumbers",
        "",
        " 00001  00001  B=-05000 A= 00500 Ratio = 2.0000 (Mean = 2.0000) \n"
-       "Total msgs -00003 of which  00001 were compressed\n",
+       "Total msgs -2147483649 of which  00001 were compressed\n",
        "",
        {7, 8},
        false},
@@ -145,6 +145,25 @@ TEST(StatisticsReader, LinesThatWouldWrapTheTotalsAreUnreadable) {
   EXPECT_EQ(c.unreadable_lines, (std::vector<int64_t>{10, 11, 12}));
   EXPECT_EQ(c.instance_count, 9);
   EXPECT_EQ(c.total.segments, nine);
+}
+
+// Past 2^31 - 1 segments the exit prints its 32-bit counts as they are
+// where long is 64 bits wide, and negative where it is 32 bits (Windows).
+TEST(StatisticsReader, CountsPastTwoToThe31AreReadInEitherForm) {
+  for (const char* next : {" 2147483648", "-2147483648"}) {
+    SCOPED_TRACE(next);
+    const std::string n = next;
+    const std::string text = " 2147483647  2147483647  B= 00100 A= 00050 Ratio = 2.0000 (Mean = 2.0000) \n" + n + " " +
+                             n + "  B= 00100 A= 00050 Ratio = 2.0000 (Mean = 2.0000) \n" + "Total msgs " + n +
+                             " of which  " + n.substr(n[0] == ' ') + " were compressed\n" +
+                             "Mean compression ratio of compressed segs =   2.0000\n" +
+                             "Overall compression ratio of all data     =   2.0000\n";
+    const readers::StatsReport r = ReadStats(text, 4096);
+    EXPECT_EQ(r.unreadable, 0);
+    ASSERT_EQ(r.instances.size(), 1u);
+    EXPECT_EQ(r.total.segments, int64_t{1} << 31);
+    EXPECT_EQ(r.total.compressed, int64_t{1} << 31);
+  }
 }
 
 TEST(StatisticsReader, AnInstanceStillRunningHasTheFiguresOfItsLastLine) {
