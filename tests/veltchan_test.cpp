@@ -196,6 +196,25 @@ TEST(VeltchanBuiltIn, OptionsReachTheExitsThroughARealConfigurationFile) {
   EXPECT_NE(ReadFile(keep + "/velt_exit.dat").find("Total msgs"), std::string::npos);
   EXPECT_NE(r.out.find("send exit statistics:\n  Total msgs"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("Compression 2, HdrTblSize 8"), std::string::npos);
+
+  // A TMPDIR whose file names would not fit a line of the configuration:
+  // the run's files go where the exits can be told about them, not to a
+  // name cut short beside it.
+  std::string long_tmp = dir.File("tmp");
+  while (long_tmp.size() < 470) long_tmp += "/" + std::string(40, 'd');
+  fs::create_directories(long_tmp);
+  const char* old_tmp = std::getenv("TMPDIR");
+  const std::string saved_tmp = old_tmp != nullptr ? old_tmp : "";
+  setenv("TMPDIR", long_tmp.c_str(), 1);
+  const Result in_tmp = RunVeltchan(dir, With(SmallWorkload(corpus), {"--statistics", "1"}));
+  if (old_tmp != nullptr) {
+    setenv("TMPDIR", saved_tmp.c_str(), 1);
+  } else {
+    unsetenv("TMPDIR");
+  }
+  ASSERT_EQ(in_tmp.status, 0) << in_tmp.out << in_tmp.err;
+  EXPECT_NE(in_tmp.out.find("send exit statistics:\n  Total msgs"), std::string::npos) << in_tmp.out;
+  EXPECT_TRUE(fs::is_empty(long_tmp));
 }
 
 // Through the option or the exit data: the report gives the level the send

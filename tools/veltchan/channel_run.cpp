@@ -39,11 +39,15 @@ volatile std::sig_atomic_t g_stop = 0;
 // The exits' configuration reader splits lines at blanks, colons and equals
 // signs and reads at most 510 characters of a line, so a file name holding
 // any of those would silently name another file.
+constexpr const char* kUnconfigurable = " :=\t\r\n";
+constexpr std::size_t kLongestConfigurableDir = 480;
+
 void CheckConfigurableName(const std::string& name, const char* what) {
-  if (name.find_first_of(" :=\t\r\n") != std::string::npos)
+  if (name.find_first_of(kUnconfigurable) != std::string::npos)
     throw UsageError(
         fmt::format("{} {} cannot be named in the exit configuration (it holds a blank, ':' or '=')", what, name));
-  if (name.size() > 480) throw UsageError(fmt::format("{} {} is too long for the exit configuration", what, name));
+  if (name.size() > kLongestConfigurableDir)
+    throw UsageError(fmt::format("{} {} is too long for the exit configuration", what, name));
 }
 
 // Where the run's configuration, log and statistics files live: a fresh
@@ -68,8 +72,11 @@ std::string MakeTemporaryDir() {
   if (const char* tmp = std::getenv("TMPDIR"); tmp != nullptr && *tmp != '\0') bases.emplace_back(tmp);
   bases.emplace_back("/tmp");
   for (const std::string& base : bases) {
+    // A TMPDIR the exits could not be told about (see above) gives way to
+    // /tmp, which they can.
     std::string pattern = base + "/veltchan-XXXXXX";
-    if (pattern.find_first_of(" :=") != std::string::npos) continue;
+    if (pattern.find_first_of(kUnconfigurable) != std::string::npos || pattern.size() > kLongestConfigurableDir)
+      continue;
     std::vector<char> text(pattern.begin(), pattern.end());
     text.push_back('\0');
     if (mkdtemp(text.data()) != nullptr) return std::string(text.data());
