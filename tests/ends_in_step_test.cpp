@@ -37,7 +37,8 @@ TEST(EndsInStep, PlainMessageKeepsTheSequence) {
   c.builder.next_message += 5;
   Bytes late = agent::BuildMessage(&c.builder, 0, Text(500))[0];
   c.Expect(late);
-  EXPECT_TRUE(f.LoggedSomething("0] SDR :ProcessXmitSend: message sequence out of synch... TO.QM2"));
+  EXPECT_TRUE(f.Logged("0] SDR :ProcessXmitSend: message sequence out of synch... TO.QM2              "));
+  EXPECT_TRUE(f.Logged("0] RCVR :ProcessXmitRecv: message sequence out of synch... TO.QM2              "));
 }
 
 // A full-length segment leaves plain, and the receiver could not have

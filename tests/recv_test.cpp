@@ -74,6 +74,18 @@ TEST(ReceiveSide, RefusesWhatCannotBeRestored) {
                   "ProcessXmitRecv: Decoded segment shorter than its header");
   }
   {
+    // Before MQXR_INIT there is no channel descriptor to restore against.
+    ExitFixture f("LogLevel = 1");
+    agent::ChannelEnd end;
+    agent::EndSettings s = EndWith(4096);
+    s.exit_id = MQXT_CHANNEL_RCV_EXIT;
+    agent::SetUpEnd(&end, RecvLibrary().entry, s);
+    const Bytes marked = Marked(5, 0, 0x01, {0xAB, 0x00, 0x20});
+    EXPECT_EQ(agent::TransmitOnEnd(&end, marked.data(), Len(marked)).response, MQXCC_CLOSE_CHANNEL);
+    EXPECT_TRUE(f.Logged("1] RCVR :ProcessXmitRecv: failed to lookup channel :TO.QM2              :"));
+    agent::StopEnd(&end);
+  }
+  {
     // An agent that hands back a shorter exit buffer than the one it was given.
     Receiver r(4096);
     r.Take(Marked(6, 0, 0, Bytes(20, 'z')));
