@@ -105,6 +105,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   parms.ExitReason = velt::MQXR_INIT;
   velt::SendExit(&parms, definition, &length, &agent_buffer_length, nullptr, &exit_buffer_length, &exit_buffer);
   const velt::ExitContext* ctx = velt::ContextOf(&parms);
+  if (parms.ExitId == velt::MQXT_CHANNEL_SEC_EXIT) {
+    // Refused: the configuration was read, and the agent calls the instance
+    // no more, so nothing of it may stay.
+    g_inside_exit = false;
+    Require(parms.ExitResponse == velt::MQXCC_SUPPRESS_EXIT && ctx == nullptr);
+    return 0;
+  }
   Require(ctx != nullptr);
   Require(ctx->Initialised == 1);
   Require(ctx->HdrTblSize >= 1 && ctx->HdrTblSize <= 16);
@@ -127,10 +134,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   parms.ExitReason = velt::MQXR_TERM;
   velt::SendExit(&parms, definition, &length, &agent_buffer_length, nullptr, &exit_buffer_length, &exit_buffer);
   g_inside_exit = false;
-  // A wrong exit id was refused and kept its context; the agent would call no
-  // more, so the context is released here.
-  if (velt::ExitContext* left = velt::ContextOf(&parms)) {
-    velt::ReleaseContext(&parms, left);
-  }
+  Require(velt::ContextOf(&parms) == nullptr);
   return 0;
 }

@@ -153,6 +153,10 @@ void RunExit(const ExitEnd& end, void* exit_parms, void* channel_def, int32_t* d
       parms->ExitId != MQXT_CHANNEL_RCV_EXIT) {
     WriteLog(kLogReject, ctx, "velt_exit invoked with wrong type of exit id (%ld)\n", static_cast<long>(parms->ExitId));
     parms->ExitResponse = MQXCC_SUPPRESS_EXIT;
+    // The agent calls a suppressed exit no more, MQXR_TERM included: what the
+    // instance holds (the context with its open log stream) goes now or never.
+    FreeChannelDescr(ctx->Cd);
+    ReleaseContext(parms, ctx);
     return;
   }
 
