@@ -67,7 +67,9 @@ Delivery TransmitOnEnd(ChannelEnd* end, const unsigned char* segment, int32_t le
     delivery.length = data_length;
     return delivery;
   }
-  end->parms.ExitResponse2 = MQXR2_USE_AGENT_BUFFER;
+  // ExitResponse2 still holds what the exit answered last time: the agent
+  // does not clear it, so an exit that leaves a stale 4 gets its exit buffer
+  // sent again.
   delivery.response = Call(end, MQXR_XMIT, &data_length);
   delivery.response2 = end->parms.ExitResponse2;
   delivery.length = data_length;
