@@ -35,15 +35,23 @@ echo "package: $(basename "$deb")"
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "depends: $depends"
 grep -q 'libc6' <<<"$depends" || fail "the package depends on no libc6: shared library dependencies were not worked out"
+# apt shows the description as it stands: no line past 80 columns.
+long=$(dpkg-deb -f "$deb" Description | awk 'length > 80')
+[ -z "$long" ] || fail "description lines longer than 80 columns: $long"
 
 root=$work/root
 dpkg -x "$deb" "$root"
 for file in "$prefix/bin/veltchan" "$exits/VELTSEND.so" "$exits/VELTRECV.so" \
             "$prefix/share/man/man1/veltchan.1.gz" "$prefix/share/doc/velt/README.md" \
-            "$prefix/share/doc/velt/examples/velt_exit.cfg"; do
+            "$prefix/share/doc/velt/examples/velt_exit.cfg" "$prefix/share/doc/velt/changelog.gz"; do
   [ -f "$root$file" ] || fail "$file is not in the package"
 done
 gzip -t "$root$prefix/share/man/man1/veltchan.1.gz" || fail "the man page is not gzip"
+changelog=$root$prefix/share/doc/velt/changelog.gz
+gzip -t "$changelog" || fail "the changelog is not gzip"
+# Its newest entry is the packaged version, in Debian's changelog format.
+newest=$(gzip -dc "$changelog" | sed -n '1s/^velt (\([^)]*\)) [a-z]*; urgency=[a-z]*$/\1/p')
+[ "$newest" = "$version" ] || fail "the changelog's newest entry is \"$(gzip -dc "$changelog" | head -1)\", not velt ($version)"
 
 for name in VELTSEND VELTRECV; do
   lib=$root$exits/$name.so
