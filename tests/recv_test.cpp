@@ -83,7 +83,9 @@ TEST(ReceiveSide, RefusesWhatCannotBeRestored) {
     const Bytes marked = Marked(5, 0, 0x01, {0xAB, 0x00, 0x20});
     EXPECT_EQ(agent::TransmitOnEnd(&end, marked.data(), Len(marked)).response, MQXCC_CLOSE_CHANNEL);
     EXPECT_TRUE(f.Logged("1] RCVR :ProcessXmitRecv: failed to lookup channel :TO.QM2              :"));
-    agent::StopEnd(&end);
+    // The end never started, so StopEnd would not end the instance; a closed
+    // channel ends with MQXR_TERM, which releases what the call created.
+    agent::CallEnd(&end, MQXR_TERM);
   }
   {
     // An agent that hands back a shorter exit buffer than the one it was given.
