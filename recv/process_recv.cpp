@@ -109,6 +109,14 @@ Outcome Restore(RecvJob& job) {
   const unsigned char* msh = FindWhole(FindMSH, job.out, restored, job.t + kMshSearchFrom, kMshLength);
   if (msh == nullptr) {
     WriteLog(kLogReject, job.ctx, "ProcessXmitRecv: failed to locate message header %s\n", job.channel);
+    // In data-only form the message header lies in the expanded part, and a
+    // sending end compresses a message segment only once it has found that
+    // header: expanded without one, the segment is not what was sent (a
+    // further segment a peer sent in header & data form reads so).
+    if (!header_form) {
+      WriteLog(kLogReject, job.ctx, kLogRecvNoMessageHeader, static_cast<long>(restored));
+      return kRefused;
+    }
     return SequenceBroken(restored_whole.xmit);
   }
   if (CheckMsgSequence(msh, job.cd, job.peer_order, job.ctx) == 0) {

@@ -74,6 +74,19 @@ TEST(ReceiveSide, RefusesWhatCannotBeRestored) {
                   "ProcessXmitRecv: Decoded segment shorter than its header");
   }
   {
+    // A further segment whose expansion holds no message header: what a peer
+    // that sent it in header & data form (stream from byte 12) leaves when
+    // read in data-only form.
+    Receiver r(4096);
+    Bytes stream = {0x00, 0x00, 0x00, 0x00, 'M', 'S', 'H', ' ', 0x02, 0x00, 0x00, 0x00};
+    stream.resize(60, 'z');
+    Bytes further = Marked(4, 0, 0x11, {}, 12);
+    further.insert(further.end(), stream.begin(), stream.end());
+    ExpectRefused(r, further, "0] RCVR :ProcessXmitRecv: failed to locate message header TO.QM2              ");
+    EXPECT_TRUE(
+        r.fixture.Logged("0] RCVR :ProcessXmitRecv: Decoded data-only segment holds no message header (length = 72)"));
+  }
+  {
     // Before MQXR_INIT there is no channel descriptor to restore against.
     ExitFixture f("LogLevel = 1");
     agent::ChannelEnd end;

@@ -30,6 +30,8 @@ inline constexpr char kLogRecvDecodeIncomplete[] =
     "ProcessXmitRecv: Decode incomplete (stream ends inside a token after %ld of %ld bytes)\n";
 inline constexpr char kLogRecvShorterThanHeader[] =
     "ProcessXmitRecv: Decoded segment shorter than its header (length = %ld, header ends at %ld)\n";
+inline constexpr char kLogRecvNoMessageHeader[] =
+    "ProcessXmitRecv: Decoded data-only segment holds no message header (length = %ld)\n";
 inline constexpr char kLogRecvCacheTooSmall[] =
     "ProcessXmitRecv: header cache size too small (index = %d, table_size = %d)!\n";
 inline constexpr char kLogRecvAdjustTable[] = "ProcessXmitRecv: adjust \"HdrTblSize\" in receiver's config file!\n";
@@ -67,6 +69,7 @@ inline constexpr LogMessage kLogMessages[] = {
     {kLogRecvDecodeOverflow, LogKind::kChannelClosed, true},
     {kLogRecvDecodeIncomplete, LogKind::kChannelClosed, true},
     {kLogRecvShorterThanHeader, LogKind::kChannelClosed, true},
+    {kLogRecvNoMessageHeader, LogKind::kChannelClosed, true},
     {kLogRecvCacheTooSmall, LogKind::kChannelClosed, true},
     {kLogRecvAdjustTable, LogKind::kChannelClosed, true},
     {kLogGetMemFailed, LogKind::kAllocationFailure, false},
