@@ -62,6 +62,12 @@ for name in VELTSEND VELTRECV; do
 done
 
 veltchan=$root$prefix/bin/veltchan
+# Full RELRO, as Debian builds its packages: relocations resolved at load,
+# then read-only.
+for elf in "$root$exits/VELTSEND.so" "$root$exits/VELTRECV.so" "$veltchan"; do
+  readelf -lW "$elf" | grep -q GNU_RELRO || fail "$elf has no read-only relocations (GNU_RELRO)"
+  readelf -dW "$elf" | grep -Eq 'BIND_NOW|Flags:.* NOW( |$)' || fail "$elf binds lazily (no BIND_NOW)"
+done
 [ "$("$veltchan" --version)" = "veltchan $version" ] || fail "installed veltchan --version says: $("$veltchan" --version)"
 
 # Run from elsewhere, so nothing is found through the working directory.
