@@ -379,6 +379,7 @@ TEST(VeltchanOperateErrors, OneLineAndStatusTwo) {
       {"config", "--file", dir.path.string()},
       {"config", "--exit-data", std::string(33, 'X')},
       {"advise", "--messages", "0"},
+      {"log", "--poll-ms", "0", dir.File("missing.log")},
   };
   for (const auto& args : calls) {
     const Result r = RunVeltchan(dir, args);
@@ -386,6 +387,7 @@ TEST(VeltchanOperateErrors, OneLineAndStatusTwo) {
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err.rfind("veltchan: ", 0), 0u) << r.err;
     EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+    EXPECT_EQ(r.err.find(": :"), std::string::npos) << "an option without its name: " << r.err;
   }
 }
 

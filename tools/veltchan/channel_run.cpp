@@ -44,8 +44,8 @@ constexpr std::size_t kLongestConfigurableDir = 480;
 
 void CheckConfigurableName(const std::string& name, const char* what) {
   if (name.find_first_of(kUnconfigurable) != std::string::npos)
-    throw UsageError(
-        fmt::format("{} {} cannot be named in the exit configuration (it holds a blank, ':' or '=')", what, name));
+    throw UsageError(fmt::format(
+        "{} {} cannot be named in the exit configuration (it holds a blank, tab, line end, ':' or '=')", what, name));
   if (name.size() > kLongestConfigurableDir)
     throw UsageError(fmt::format("{} {} is too long for the exit configuration", what, name));
 }
