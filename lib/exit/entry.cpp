@@ -55,6 +55,14 @@ int32_t CannotRun(const ExitParms* parms) {
   return receives ? MQXCC_CLOSE_CHANNEL : MQXCC_SUPPRESS_EXIT;
 }
 
+// The agent calls a suppressed exit no more, MQXR_TERM included: what the
+// instance holds (descriptor, context, open log stream) goes now or never.
+// ctx must not be used after the call.
+void ReleaseSuppressed(ExitParms* parms, ExitContext* ctx) {
+  FreeChannelDescr(ctx->Cd);
+  ReleaseContext(parms, ctx);
+}
+
 // When the descriptor cannot be made and the exit steps aside, no further
 // call comes for the instance, MQXR_TERM included: the context is released
 // here, and ctx must not be used after the call.
@@ -79,10 +87,8 @@ Answer OnInit(const ExitEnd& end, ExitParms* parms, const ChannelDef* cd_def, Ex
     answer.response = CannotRun(parms);
   }
   ctx->FirstMsg = 1;
-  if (answer.response == MQXCC_SUPPRESS_EXIT) {
-    FreeChannelDescr(ctx->Cd);  // one from an earlier MQXR_INIT: no MQXR_TERM comes to free it
-    ReleaseContext(parms, ctx);
-  }
+  // The descriptor released may be one from an earlier MQXR_INIT.
+  if (answer.response == MQXCC_SUPPRESS_EXIT) ReleaseSuppressed(parms, ctx);
   return answer;
 }
 
@@ -153,10 +159,7 @@ void RunExit(const ExitEnd& end, void* exit_parms, void* channel_def, int32_t* d
       parms->ExitId != MQXT_CHANNEL_RCV_EXIT) {
     WriteLog(kLogReject, ctx, "velt_exit invoked with wrong type of exit id (%ld)\n", static_cast<long>(parms->ExitId));
     parms->ExitResponse = MQXCC_SUPPRESS_EXIT;
-    // The agent calls a suppressed exit no more, MQXR_TERM included: what the
-    // instance holds (the context with its open log stream) goes now or never.
-    FreeChannelDescr(ctx->Cd);
-    ReleaseContext(parms, ctx);
+    ReleaseSuppressed(parms, ctx);
     return;
   }
 

@@ -75,23 +75,22 @@ void CloseProcessWatch(ProcessWatch* watch) {
 // The 32-bit Windows C runtime's time_t is 32 bits wide, and time() fails
 // from 2038 on; the 64-bit calls exist in every msvcrt the DLLs load into.
 #if defined(_WIN32)
-TimeOfDay LocalTimeOfDay() {
-  const __time64_t now = _time64(nullptr);
-  std::tm local{};
-  _localtime64_s(&local, &now);
-  return TimeOfDay{local.tm_hour, local.tm_min, local.tm_sec};
-}
-
-int64_t CalendarSeconds() { return static_cast<int64_t>(_time64(nullptr)); }
+using CalendarTime = __time64_t;
+static CalendarTime Now() { return _time64(nullptr); }
+static void ToLocal(const CalendarTime* t, std::tm* local) { _localtime64_s(local, t); }
 #else
+using CalendarTime = std::time_t;
+static CalendarTime Now() { return std::time(nullptr); }
+static void ToLocal(const CalendarTime* t, std::tm* local) { localtime_r(t, local); }
+#endif
+
 TimeOfDay LocalTimeOfDay() {
-  const std::time_t now = std::time(nullptr);
+  const CalendarTime now = Now();
   std::tm local{};
-  localtime_r(&now, &local);
+  ToLocal(&now, &local);
   return TimeOfDay{local.tm_hour, local.tm_min, local.tm_sec};
 }
 
-int64_t CalendarSeconds() { return static_cast<int64_t>(std::time(nullptr)); }
-#endif
+int64_t CalendarSeconds() { return static_cast<int64_t>(Now()); }
 
 }  // namespace velt

@@ -82,6 +82,12 @@ bool SumFits(int64_t a, int64_t b, int64_t c) {
 // its 32 bits; a figure below -2^31 is not the exit's and stays negative.
 int64_t CountOf(int64_t figure) { return figure < 0 && figure >= INT32_MIN ? figure + (int64_t{1} << 32) : figure; }
 
+// Segment and summary lines both begin with the two counts.
+void ReadCounts(Matched* m) {
+  m->integers[0] = CountOf(m->integers[0]);
+  m->integers[1] = CountOf(m->integers[1]);
+}
+
 // The exit writes no other negative number, and no file of it adds up past int64:
 // a line that would make the totals wrap is not one of its lines. When the
 // line closes the open instance, that instance's counts go into the total
@@ -110,8 +116,7 @@ void OnLine(StatsReader* r, int64_t line, std::string_view text) {
   const StatsFormats& f = Formats();
   Matched m;
   if (MatchLine(f.segment, text, &m) || MatchLine(f.segment_no_mean, text, &m)) {
-    m.integers[0] = CountOf(m.integers[0]);
-    m.integers[1] = CountOf(m.integers[1]);
+    ReadCounts(&m);
     const int64_t count = m.integers[0];
     // A count back at 1 begins another instance (the one before ended
     // without a summary).
@@ -139,8 +144,7 @@ void OnLine(StatsReader* r, int64_t line, std::string_view text) {
     return;
   }
   if (MatchLine(f.total, text, &m)) {
-    m.integers[0] = CountOf(m.integers[0]);
-    m.integers[1] = CountOf(m.integers[1]);
+    ReadCounts(&m);
     if (!CountsFit(*r, r->summary_open, m.integers[0], m.integers[1])) {
       NameUnreadable(&r->report, line);
       return;
