@@ -28,7 +28,7 @@ namespace word {
 #pragma GCC push_options
 #if defined(VELT_RLE_ENCODER)
 // The encoder compresses bytes (VBMI2); it runs only where that is present.
-#pragma GCC target("avx512f,avx512bw,avx512vbmi2,bmi,bmi2,lzcnt,popcnt")
+#pragma GCC target("avx512f,avx512bw,avx512vbmi,avx512vbmi2,bmi,bmi2,lzcnt,popcnt")
 #else
 #pragma GCC target("avx512f,avx512bw,bmi,bmi2,lzcnt,popcnt")
 #endif

@@ -13,70 +13,59 @@
 // three bytes at its start (0xAB, the byte, the length) and drops the rest,
 // so per block the masks give every token at once: with eq flagging a byte
 // equal to the next and r4 four equal bytes from a position, a byte is
-// dropped where r4 is set three bytes before it, a run starts where r4 is
-// set and the byte before differs, and ends at a dropped byte that differs
-// from the next. The kept bytes are written in one go. A run still going at
-// the end of a block gets its length once its end is seen (patched in the
-// stream).
+// dropped where r4 is set three bytes before it, and a run starts where r4
+// is set and the byte before differs. The kept bytes are written in one go.
+//
+// A run that goes on past the block is finished from the next block's mask
+// of equal neighbours: it ends at the first byte there that differs from
+// the next, so its length is known before its token is written, and the
+// next block leaves out the bytes it took. Every token is then whole when
+// its block is written, and the loop can stop after any block.
 //
 // Stops before a block without runs, one that holds 0xAB, a run that would
-// pass 255 bytes, or too little input (two blocks and three bytes) or room (a block and three
-// bytes); a run not yet ended is then taken back, so that the general loop
-// starts at its first byte. Advances i and o.
+// take the whole next block (it might pass 255 bytes), or too little input
+// (two blocks and three bytes) or room (a block and three bytes). Advances i
+// and o.
 inline void EncodeRunBlocks(const Byte* src, Byte* dst, std::size_t n, std::size_t cap, std::size_t& i_io,
                             std::size_t& o_io) {
   constexpr std::size_t kBlock = 64;
   std::size_t i = i_io;
   std::size_t o = o_io;
   if (n - i < 2 * kBlock + 3 || cap - o < kBlock + 3) return;
+  const std::size_t i_last = n - (2 * kBlock + 3);
+  const std::size_t o_last = cap - (kBlock + 3);
   const Vec esc = Splat(kEsc);
   Mask64 eq = Eq64(src + i, src + i + 1);  // bit j: p[j] == p[j + 1]
-  // From the block before; clear where the loop starts, because the stream
-  // looks at the input afresh there.
-  Mask64 prev_r4 = 0;
-  Mask64 prev_eq_top = 0;
-  Mask64 pending = 0;       // 1 while a run started and has not ended
-  std::size_t run_in = 0;   // its first input byte
-  std::size_t run_out = 0;  // where its token begins in the stream
-  Byte no_run;              // where the length goes while there is none
-  while (n - i >= 2 * kBlock + 3 && cap - o >= kBlock + 3) {
+  // Leading bytes of the block that the last run of the block before took.
+  // None where the loop starts: the stream looks at the input afresh there.
+  std::size_t taken = 0;
+  while (i <= i_last && o <= o_last) {
     const Byte* p = src + i;
     if (EqByte64(p, esc) != 0) break;
     const Mask64 eq_next = Eq64(p + kBlock, p + kBlock + 1);
     const Mask64 r4 = eq & ((eq >> 1) | (eq_next << 63)) & ((eq >> 2) | (eq_next << 62));
-    const Mask64 dropped = (r4 << 3) | (prev_r4 >> 61);
-    // A block without runs (no run is pending then either) is left to the
-    // general loop, which copies plain bytes faster.
-    if ((r4 | dropped) == 0) break;
-    const Mask64 starts = r4 & ~((eq << 1) | prev_eq_top);
-    Mask64 ends = dropped & ~eq;
-    // The first end of the block is the pending run's (none: it goes on,
-    // and is at least this long). Kept free of branches: whether a run goes
-    // on at a block's end follows no pattern.
-    const std::size_t length = i + static_cast<std::size_t>(std::countr_zero(ends)) + 1 - run_in;
-    if (pending != 0 && length > kRleMaxRun) break;
-    ends &= ends - pending;
-    const std::size_t written = EmitKept(dst + o, p, ~dropped, starts, ends);
-    *(pending != 0 ? dst + run_out + 2 : &no_run) = static_cast<Byte>(length);
-    // The last run of the block goes on into the next one: a fresh one
-    // starts at the last start.
-    const Mask64 goes_on = (r4 >> 60 != 0 ? Mask64{1} : 0) & (eq >> 63);
-    const auto s = static_cast<std::size_t>(63 - std::countl_zero(starts | 1));
-    const bool fresh = goes_on != 0 && starts != 0;
-    run_in = fresh ? i + s : run_in;
-    run_out = fresh ? o + Count64(~dropped & ((Mask64{1} << s) - 1)) : run_out;
-    pending = goes_on;
-    o += written;
+    // A block without runs is left to the general loop, which copies plain
+    // bytes faster.
+    if (r4 == 0) break;
+    // The last byte of the block lies in a run that goes on: the next block
+    // has its end, unless every byte there is part of it. Kept free of
+    // branches: whether a run goes on follows no pattern.
+    const bool goes_on = (r4 >> 60) != 0 && (eq >> 63) != 0;
+    if (goes_on && eq_next == ~Mask64{0}) break;
+    const std::size_t next_taken = goes_on ? static_cast<std::size_t>(std::countr_zero(~eq_next)) + 1 : 0;
+    const Mask64 before = Below(taken);
+    const Mask64 keep = ~((r4 << 3) | before);
+    const Mask64 starts = r4 & ~((eq << 1) | before);
+    // A run that starts in the block's last two bytes ends its token past
+    // them (by one byte from 62, two from 63), which must fit the block's
+    // output.
+    if (Count64(keep) + static_cast<std::size_t>(starts >> 62) > kBlock) break;
+    o += EmitKept(dst + o, p, keep, starts, kBlock + next_taken);
     i += kBlock;
-    prev_r4 = r4;
-    prev_eq_top = eq >> 63;
+    taken = next_taken;
     eq = eq_next;
   }
-  if (pending != 0) {
-    i = run_in;
-    o = run_out;
-  }
-  i_io = i;
+  i_io = i + taken;
   o_io = o;
 }
 #endif

@@ -191,6 +191,8 @@ inline std::size_t Count64(Mask64 m) {
 inline void Store64(Byte* d, const Byte* s) {
   for (std::size_t k = 0; k < 64; k += W) Store(d + k, Load(s + k));
 }
+// The k (<= 64) lowest bits.
+inline Mask64 Below(std::size_t k) { return k >= 64 ? ~Mask64{0} : (Mask64{1} << k) - 1; }
 // k (<= 64) bytes of s to d in whole vectors: may write and read up to k
 // rounded up to 16.
 inline void CopyOver(Byte* d, const Byte* s, std::size_t k) {
@@ -204,14 +206,14 @@ inline void FillOver(Byte* d, Byte c, std::size_t k) {
   for (std::size_t j = W; j < k; j += W) Store(d + j, v);
 }
 // Copies the bytes of the 64-byte block p whose bits are set in keep, in
-// order, to d, with 0xAB in place of each byte flagged in starts and, two
-// bytes further on, the length of the stretch from that start to its end
-// (the k-th bit of ends belongs to the k-th start; a start without one gets
-// a placeholder). Returns the count written; nothing at or past d + count is
-// touched except the length of a start in the last two bytes of the block,
-// which lands where the next block's output begins.
-inline std::size_t EmitKept(Byte* d, const Byte* p, Mask64 keep, Mask64 starts, Mask64 ends) {
-  const std::size_t total = Count64(keep);
+// order, to d, and makes each start flagged in starts a run token: 0xAB,
+// the byte, and the length of the run, which is the distance from the start
+// to the next kept byte after its first three, or to `after` (a block
+// offset, 64 or more) where the block has none. The token of a start in the
+// last two bytes reaches past the block's kept bytes; the count returned
+// includes it and is at most 64.
+inline std::size_t EmitKept(Byte* d, const Byte* p, Mask64 keep, Mask64 starts, std::size_t after) {
+  const std::size_t total = Count64(keep) + static_cast<std::size_t>(starts >> 62);
   std::size_t q = 0;
   while (keep != 0) {
     const auto a = static_cast<std::size_t>(std::countr_zero(keep));
@@ -229,16 +231,19 @@ inline std::size_t EmitKept(Byte* d, const Byte* p, Mask64 keep, Mask64 starts, 
         CopyShort(d + q + j, p + a + j, m - j);
       }
     }
+    keep = b < 64 ? keep & (~Mask64{0} << b) : 0;
+    // A run keeps the last three bytes of its group (or its group ends the
+    // block); the next group begins after the run.
     const Mask64 in_group = starts >> a & (b < 64 ? (Mask64{1} << m) - 1 : ~Mask64{0});
     if (in_group != 0) {
       const std::size_t s = a + static_cast<std::size_t>(std::countr_zero(in_group));
-      const std::size_t e = ends != 0 ? static_cast<std::size_t>(std::countr_zero(ends)) : s;
-      ends &= ends - 1;
-      d[q + s - a] = kEsc;
-      d[q + s - a + 2] = static_cast<Byte>(e - s + 1);
+      const std::size_t next = keep != 0 ? static_cast<std::size_t>(std::countr_zero(keep)) : after;
+      Byte* token = d + q + (s - a);
+      token[1] = p[s];
+      token[0] = kEsc;
+      token[2] = static_cast<Byte>(next - s);
     }
     q += m;
-    keep = b < 64 ? keep & (~Mask64{0} << b) : 0;
   }
   return total;
 }
@@ -338,6 +343,7 @@ inline Mask64 Eq64(const Byte* a, const Byte* b) { return Eq(Load(a), Load(b)); 
 inline Mask64 EqByte64(const Byte* a, Vec v) { return Eq(Load(a), v); }
 inline std::size_t Count64(Mask64 m) { return static_cast<std::size_t>(std::popcount(m)); }
 inline void Store64(Byte* d, const Byte* s) { Store(d, Load(s)); }
+inline Mask64 Below(std::size_t k) { return _bzhi_u64(~0ULL, static_cast<unsigned>(k)); }
 // The run-block decoder's stores are 32 bytes wide: a 64-byte store that
 // crosses a cache line costs twice as much, and most literal stretches and
 // runs of padded records are shorter than 32 bytes.
@@ -366,27 +372,39 @@ inline void FillOver(Byte* d, Byte c, std::size_t k) {
 }  // namespace avx512
 #pragma GCC pop_options
 
-// The encoder's block output in one compress (AVX-512 VBMI2). Only the
-// encoder's wide loop, built for that extension too, calls it.
+// The encoder's block output in one compress (AVX-512 VBMI2, and VBMI for
+// the byte permutes). Only the encoder's wide loop, built for those
+// extensions too, calls it.
 #pragma GCC push_options
-#pragma GCC target("avx512f,avx512bw,avx512vbmi2,bmi,bmi2,lzcnt,popcnt")
+#pragma GCC target("avx512f,avx512bw,avx512vbmi,avx512vbmi2,bmi,bmi2,lzcnt,popcnt")
 namespace avx512 {
-// As sse2::EmitKept, every byte in one go: the lengths from the positions
-// of the starts and ends side by side, placed two bytes after their starts,
-// then the kept bytes compressed and written with one masked store.
-inline std::size_t EmitKept(Byte* d, const Byte* p, Mask64 keep, Mask64 starts, Mask64 ends) {
+// As sse2::EmitKept, every byte in one go. The kept bytes' block offsets,
+// compressed, give each run's length as a difference: a run keeps its first
+// three bytes, and the next kept byte (or `after`) follows its end. The
+// differences are placed two bytes after the starts, the kept bytes
+// compressed and written with one masked store. Lanes past the kept bytes
+// hold `after` and the block's last byte, which a token that reaches past
+// them takes.
+inline std::size_t EmitKept(Byte* d, const Byte* p, Mask64 keep, Mask64 starts, std::size_t after) {
   const __m512i iota =
       _mm512_set_epi8(63, 62, 61, 60, 59, 58, 57, 56, 55, 54, 53, 52, 51, 50, 49, 48, 47, 46, 45, 44, 43, 42, 41, 40,
                       39, 38, 37, 36, 35, 34, 33, 32, 31, 30, 29, 28, 27, 26, 25, 24, 23, 22, 21, 20, 19, 18, 17, 16,
                       15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0);
-  const __m512i at_start = _mm512_maskz_compress_epi8(starts, iota);
-  const __m512i at_end = _mm512_maskz_compress_epi8(ends, iota);
-  const __m512i length = _mm512_sub_epi8(_mm512_add_epi8(at_end, _mm512_set1_epi8(1)), at_start);
-  const Mask64 count_at = starts << 2;
+  // Lane j takes lane j + 1 (64: `after`) and lane j - 2; lanes 0 and 1
+  // never hold a length.
+  const __m512i next1 = _mm512_add_epi8(iota, _mm512_set1_epi8(1));
+  const __m512i back2 = _mm512_sub_epi8(iota, _mm512_set1_epi8(2));
+  const __m512i beyond = _mm512_set1_epi8(static_cast<char>(after));
+  const __m512i at = _mm512_mask_compress_epi8(beyond, keep, iota);
+  // (The masked permute with every lane enabled: GCC 12 warns of the
+  // unmasked one's undefined source.)
+  const __m512i length = _mm512_sub_epi8(_mm512_permutex2var_epi8(at, next1, beyond),
+                                         _mm512_mask_permutexvar_epi8(at, ~Mask64{0}, back2, at));
   Vec v = _mm512_mask_blend_epi8(starts, Load(p), Splat(kEsc));
-  v = _mm512_mask_expand_epi8(v, count_at, length);
-  const std::size_t total = Count64(keep);
-  _mm512_mask_storeu_epi8(d, Low(total), _mm512_maskz_compress_epi8(keep, v));
+  v = _mm512_mask_compress_epi8(Splat(p[63]), keep, v);
+  v = _mm512_mask_mov_epi8(v, _pext_u64(starts, keep) << 2, length);
+  const std::size_t total = Count64(keep) + static_cast<std::size_t>(starts >> 62);
+  _mm512_mask_storeu_epi8(d, Low(total), v);
   return total;
 }
 }  // namespace avx512
@@ -407,7 +425,7 @@ inline bool UseAvx512Vbmi2() {
 #if defined(VELT_RLE_BASELINE)
   return false;
 #else
-  return UseAvx512() && CPU_FEATURE_ACTIVE(AVX512_VBMI2);
+  return UseAvx512() && CPU_FEATURE_ACTIVE(AVX512_VBMI) && CPU_FEATURE_ACTIVE(AVX512_VBMI2);
 #endif
 }
 
