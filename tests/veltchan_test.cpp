@@ -285,6 +285,16 @@ TEST(VeltchanReplay, LinesMakeOneMessageEachAndSkipBlankOnes) {
   EXPECT_EQ(j["total"]["messages"], 4);
   // Only the payloads travel: 4 x (28 + 20 + 428) header bytes plus the text.
   EXPECT_EQ(j["by_type"]["message"]["bytes_in"], 4 * 476 + 10 + 11 + 5 + 22);
+
+  // A message's limit (100 MiB) is each line's, not the whole file's.
+  {
+    std::ofstream large(dir.File("large.bin"), std::ios::binary);
+    const std::string line(51u << 20, '\0');
+    large << line << '\n' << line << '\n';
+  }
+  const Result big = RunVeltchan(dir, {dir.File("large.bin"), "--lines", "--max-segment", "1048576", "--json"});
+  ASSERT_EQ(big.status, 0) << big.err;
+  EXPECT_EQ(json::parse(big.out)["total"]["messages"], 2);
 }
 
 TEST(VeltchanReplay, ALargeMessageTravelsInManySegments) {

@@ -20,13 +20,18 @@ namespace fs = std::filesystem;
 // far below that.
 constexpr std::uintmax_t kMaxMessage = 100u * 1024u * 1024u;
 
-std::vector<unsigned char> ReadWhole(const fs::path& path) {
+std::string TooLong(const std::string& what, std::uintmax_t size) {
+  return fmt::format("{} holds {} bytes, more than a message can carry ({})", what, size, kMaxMessage);
+}
+
+// The whole file; with lines the limit is each line's, not the file's.
+std::vector<unsigned char> ReadWhole(const fs::path& path, bool lines) {
   std::error_code ec;
   const std::uintmax_t size = fs::file_size(path, ec);
   if (ec) throw UsageError(fmt::format("cannot read {}: {}", path.string(), ec.message()));
-  if (size > kMaxMessage)
-    throw UsageError(
-        fmt::format("{} holds {} bytes, more than a message can carry ({})", path.string(), size, kMaxMessage));
+  if (!lines && size > kMaxMessage) throw UsageError(TooLong(path.string(), size));
+  if (size > std::vector<unsigned char>().max_size())
+    throw UsageError(fmt::format("cannot read {}: {} bytes do not fit in memory", path.string(), size));
   std::ifstream in(path, std::ios::binary);
   if (!in) throw UsageError(fmt::format("cannot read {}: {}", path.string(), std::strerror(errno)));
   std::vector<unsigned char> bytes(static_cast<std::size_t>(size));
@@ -37,7 +42,7 @@ std::vector<unsigned char> ReadWhole(const fs::path& path) {
 }
 
 void AddFile(const fs::path& path, bool lines, std::vector<InputMessage>* out) {
-  std::vector<unsigned char> bytes = ReadWhole(path);
+  std::vector<unsigned char> bytes = ReadWhole(path, lines);
   if (!lines) {
     InputMessage m;
     m.kind = agent::ClassifyPayload(bytes);
@@ -54,6 +59,8 @@ void AddFile(const fs::path& path, bool lines, std::vector<InputMessage>* out) {
     std::size_t stop = end;
     if (stop > start && bytes[stop - 1] == '\r') --stop;
     ++number;
+    if (stop - start > kMaxMessage)
+      throw UsageError(TooLong(fmt::format("{}:{}", path.string(), number), stop - start));
     if (stop > start) {
       InputMessage m;
       m.payload.assign(bytes.begin() + static_cast<std::ptrdiff_t>(start),
