@@ -304,6 +304,8 @@ INSTANTIATE_TEST_SUITE_P(
                    "line 1: HdrTblSize given again on line 3, which wins", 2},
         ConfigCase{"ExitDataOverridesOnceOnlyKey", "HdrTblSize = 8\n", "HDR=6", "", "", 0,
                    "line 1: HdrTblSize given again in the exit data, which wins", 6},
+        ConfigCase{"SettingPastTheLinesPiece", "# " + std::string(508, 'x') + "Compression = 0\n", "", "", "", 0,
+                   "line 1 (past its 510th character): the exit reads a line 510 characters at a time", 4},
         ConfigCase{"ExitDataBeginningWithABlank", "", " HDR=8", "", "", 0,
                    "exit data: exit data that begins with a blank is ignored", 4},
         ConfigCase{"ReceiverTableSmaller", "HdrTblSize = 8\n", "", "HdrTblSize = 4\n", "", 1, "", 8},

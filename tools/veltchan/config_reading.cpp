@@ -170,6 +170,15 @@ void OnNote(void* user, const CfgNote& note) {
         }
       }
       if (remark.problem) side.findings.push_back(remark);
+      if (note.continued) {
+        // Whatever the line's start says (a comment, another setting), the
+        // exit took this piece as a line of its own.
+        Finding piece = f;
+        piece.why = fmt::format(
+            "the exit reads a line 510 characters at a time: the text past them set {} as a line of its own",
+            note.keyword);
+        side.findings.push_back(piece);
+      }
       return;
     }
     case CfgEvent::kUnknownKey: {
