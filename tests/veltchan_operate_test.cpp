@@ -379,6 +379,7 @@ TEST(VeltchanOperateErrors, OneLineAndStatusTwo) {
       {"log", dir.path.string()},
       {"config", "--file", dir.File("missing.cfg")},
       {"config", "--file", dir.path.string()},
+      {"config", "--file", "/dev/null"},  // a device or pipe: read once, or never to its end
       {"config", "--exit-data", std::string(33, 'X')},
       {"advise", "--messages", "0"},
       {"log", "--poll-ms", "0", dir.File("missing.log")},

@@ -257,8 +257,14 @@ void ReadSide(Side* side, const ConfigSide& given, const char* name) {
   side->file = given.file ? *given.file : ConfigFilePath();
   if (given.file) {
     std::error_code ec;
-    if (std::filesystem::is_directory(*given.file, ec))
+    const std::filesystem::file_status status = std::filesystem::status(*given.file, ec);
+    if (std::filesystem::is_directory(status))
       throw UsageError(fmt::format("cannot read {}: it is a directory", *given.file));
+    // The file is read three times (its lines, then the two readings of an
+    // instance): a pipe would give its text to the first alone, a FIFO
+    // without a writer or a device like /dev/zero would never end.
+    if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status))
+      throw UsageError(fmt::format("cannot read {}: not a regular file", *given.file));
     std::ifstream probe(*given.file);
     if (!probe) throw UsageError(fmt::format("cannot read {}: {}", *given.file, std::strerror(errno)));
   }
