@@ -333,10 +333,11 @@ TEST(VeltchanConfigPair, SaysWhatToChangeOnTheReceiver) {
 TEST(VeltchanConfigPair, ShowsWhereARunsSettingsCameFrom) {
   ScratchDir dir;
   const std::string kept = dir.File("kept");
-  ASSERT_EQ(RunVeltchan(dir, Workload(MakeCorpus(dir), {"--compression", "2", "--hdr-table", "8", "--keep-dir", kept,
-                                                        "--exit-data", "STAT=1"}))
-                .status,
-            0);
+  const Result run = RunVeltchan(dir, Workload(MakeCorpus(dir), {"--compression", "2", "--hdr-table", "8", "--keep-dir",
+                                                                 kept, "--exit-data", "STAT=1"}));
+  ASSERT_EQ(run.status, 0) << run.err;
+  // The summary the exit wrote because of its exit data is in the report.
+  EXPECT_NE(run.out.find("send exit statistics:\n  Total msgs"), std::string::npos) << run.out;
   const Result r = RunVeltchan(dir, {"config", "--json", "--file", kept + "/velt_exit.cfg", "--exit-data", "STAT=1"});
   ASSERT_EQ(r.status, 0) << r.err;
   const json s = CheckedJson(dir, r)["sender"]["settings"];

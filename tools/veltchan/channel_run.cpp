@@ -872,7 +872,7 @@ Tally RunChannel(const Options& o, RunInfo* info) {
   ShareExitTime(&tally);
 
   agent::CloseChannel(&channel);
-  if (o.statistics != 0) tally.exit_statistics = StatisticsSummary(files.stats);
+  if (info->statistics != 0) tally.exit_statistics = StatisticsSummary(files.stats);
   return tally;
 }
 
