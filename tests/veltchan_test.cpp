@@ -295,6 +295,11 @@ TEST(VeltchanReplay, LinesMakeOneMessageEachAndSkipBlankOnes) {
   const Result big = RunVeltchan(dir, {dir.File("large.bin"), "--lines", "--max-segment", "1048576", "--json"});
   ASSERT_EQ(big.status, 0) << big.err;
   EXPECT_EQ(json::parse(big.out)["total"]["messages"], 2);
+
+  // A file that says it holds 0 bytes, as those of /proc do, is read to its end.
+  const Result proc = RunVeltchan(dir, {"/proc/self/status", "--lines", "--json"});
+  ASSERT_EQ(proc.status, 0) << proc.err;
+  EXPECT_GT(json::parse(proc.out)["total"]["messages"], 10);
 }
 
 TEST(VeltchanReplay, ALargeMessageTravelsInManySegments) {

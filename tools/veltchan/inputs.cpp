@@ -36,8 +36,16 @@ std::vector<unsigned char> ReadWhole(const fs::path& path, bool lines) {
   if (!in) throw UsageError(fmt::format("cannot read {}: {}", path.string(), std::strerror(errno)));
   std::vector<unsigned char> bytes(static_cast<std::size_t>(size));
   in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  if (in.bad() || static_cast<std::uintmax_t>(in.gcount()) != size)
-    throw UsageError(fmt::format("cannot read {}: read failed", path.string()));
+  bytes.resize(static_cast<std::size_t>(in.gcount()));
+  // What counts is what reads to the end: a file of /proc says it holds 0
+  // bytes, and a file being written may have grown since.
+  std::vector<char> chunk(64 * 1024);
+  while (in) {
+    in.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+    bytes.insert(bytes.end(), chunk.data(), chunk.data() + in.gcount());
+    if (!lines && bytes.size() > kMaxMessage) throw UsageError(TooLong(path.string(), bytes.size()));
+  }
+  if (in.bad()) throw UsageError(fmt::format("cannot read {}: read failed", path.string()));
   return bytes;
 }
 
