@@ -93,6 +93,7 @@ std::vector<InputMessage> LoadInputs(const std::vector<std::string>& paths, bool
       throw UsageError(fmt::format("cannot read {}: {}", name, ec ? ec.message() : "no such file or directory"));
     }
     if (!fs::is_directory(status)) {
+      if (!fs::is_regular_file(status)) throw UsageError(fmt::format("cannot read {}: not a regular file", name));
       AddFile(path, lines, &messages);
       continue;
     }
