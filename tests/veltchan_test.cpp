@@ -344,6 +344,14 @@ TEST(VeltchanReplay, AnAlteredSegmentFailsTheRunAndIsNamed) {
   EXPECT_FALSE(j["verdict"]["passed"]);
   EXPECT_EQ(j["verdict"]["first_bad"]["segment"], 3);
   EXPECT_EQ(j["verdict"]["first_bad"]["what"].get<std::string>().rfind("delivered ", 0), 0u) << j["verdict"];
+
+  // A line end in the bad message's file name leaves the verdict one line.
+  fs::create_directories(dir.File("named"));
+  WriteFile(dir.File("named/a.xml"), "<a/>");
+  WriteFile(dir.File("named/b\nc.xml"), "<order>" + std::string(300, ' ') + "</order>");
+  const Result named = RunVeltchan(dir, {dir.File("named"), "--lib-dir", libs});
+  EXPECT_EQ(named.status, 1);
+  EXPECT_NE(named.out.find("/named/b?c.xml, to VELTCHAN.REPLAY)"), std::string::npos) << named.out;
 }
 
 // --- the chart -------------------------------------------------------------

@@ -66,8 +66,13 @@ std::string VerdictLine(const Tally& t) {
   if (!t.first_bad) return "verdict: FAIL";
   const BadSegment& b = *t.first_bad;
   if (b.number == 0) return fmt::format("verdict: FAIL, {}: {}", b.where, b.what);
+  // The verdict stays one line whatever the file's name holds, as ls shows it.
+  std::string where = b.where;
+  for (char& c : where) {
+    if (static_cast<unsigned char>(c) < 0x20) c = '?';
+  }
   return fmt::format("verdict: FAIL, first bad segment #{} ({}, {} bytes): {}; {} of {} delivered intact", b.number,
-                     b.where, b.length, b.what, Grouped(t.intact), Grouped(t.total.segments));
+                     where, b.length, b.what, Grouped(t.intact), Grouped(t.total.segments));
 }
 
 // Microseconds of exit CPU time (send and receive) per segment of a row.
