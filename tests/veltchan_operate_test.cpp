@@ -393,6 +393,14 @@ TEST(VeltchanOperateErrors, OneLineAndStatusTwo) {
     EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
     EXPECT_EQ(r.err.find(": :"), std::string::npos) << "an option without its name: " << r.err;
   }
+
+  // A directory where the exits look is no file they can read: they take
+  // the defaults, and config says so.
+  setenv("VELT_EXIT_CFG", dir.path.c_str(), 1);
+  const Result r = RunVeltchan(dir, {"config", "--json"});
+  unsetenv("VELT_EXIT_CFG");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_FALSE(json::parse(r.out)["sender"]["file_read"]);
 }
 
 }  // namespace

@@ -255,16 +255,18 @@ std::string Stored(const ExitContext& ctx, int setting) {
 void ReadSide(Side* side, const ConfigSide& given, const char* name) {
   side->name = name;
   side->file = given.file ? *given.file : ConfigFilePath();
+  std::error_code ec;
+  const std::filesystem::file_status status = std::filesystem::status(side->file, ec);
+  // Where the exits look by default, a directory opens and reads as empty:
+  // they take the defaults, and the report says the file cannot be read.
+  const bool directory = std::filesystem::is_directory(status);
+  if (given.file && directory) throw UsageError(fmt::format("cannot read {}: it is a directory", *given.file));
+  // The file is read three times (its lines, then the two readings of an
+  // instance): a pipe would give its text to the first alone, a FIFO
+  // without a writer or a device like /dev/zero would never end.
+  if (std::filesystem::exists(status) && !directory && !std::filesystem::is_regular_file(status))
+    throw UsageError(fmt::format("cannot read {}: not a regular file", side->file));
   if (given.file) {
-    std::error_code ec;
-    const std::filesystem::file_status status = std::filesystem::status(*given.file, ec);
-    if (std::filesystem::is_directory(status))
-      throw UsageError(fmt::format("cannot read {}: it is a directory", *given.file));
-    // The file is read three times (its lines, then the two readings of an
-    // instance): a pipe would give its text to the first alone, a FIFO
-    // without a writer or a device like /dev/zero would never end.
-    if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status))
-      throw UsageError(fmt::format("cannot read {}: not a regular file", *given.file));
     std::ifstream probe(*given.file);
     if (!probe) throw UsageError(fmt::format("cannot read {}: {}", *given.file, std::strerror(errno)));
   }
@@ -279,7 +281,7 @@ void ReadSide(Side* side, const ConfigSide& given, const char* name) {
   SetDefaults(&side->ctx, name);
   Collector collector{side, {}};
   const CfgObserver observer{OnNote, &collector};
-  side->file_read = ReadSettings(&side->ctx, side->file.c_str(), side->exit_data.c_str(), &observer);
+  side->file_read = ReadSettings(&side->ctx, side->file.c_str(), side->exit_data.c_str(), &observer) && !directory;
   side->ctx.Initialised = 1;
   ReadSettings(&side->ctx, side->file.c_str(), side->exit_data.c_str(), nullptr);
   std::stable_sort(side->findings.begin(), side->findings.end(), [](const Finding& a, const Finding& b) {
