@@ -27,7 +27,8 @@ namespace word {
 #if defined(VELT_RLE_WIDE)
 #pragma GCC push_options
 #if defined(VELT_RLE_ENCODER)
-// The encoder compresses bytes (VBMI2); it runs only where that is present.
+// The encoder compresses and permutes bytes (VBMI2, VBMI); it runs only
+// where those are present.
 #pragma GCC target("avx512f,avx512bw,avx512vbmi,avx512vbmi2,bmi,bmi2,lzcnt,popcnt")
 #else
 #pragma GCC target("avx512f,avx512bw,bmi,bmi2,lzcnt,popcnt")

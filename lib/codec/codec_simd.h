@@ -8,9 +8,9 @@
 //           VELT_RLE_PORTABLE so that it can be tested on x86 too)
 //   sse2    16 bytes, the x86 baseline (also on 32-bit builds whose flags
 //           leave it off: every processor the exits run on has it)
-//   avx512  64 bytes (AVX-512BW; the encoder also VBMI2, else it takes
-//           sse2), x86-64 with glibc only, chosen per call from the
-//           processor description the C library keeps
+//   avx512  64 bytes (AVX-512BW; the encoder also VBMI and VBMI2, else
+//           it takes sse2), x86-64 with glibc only, chosen per call from
+//           the processor description the C library keeps
 // Each namespace names a narrower one that finishes the last bytes of a
 // buffer, down to `scalar`, so that no load ever reaches past a buffer.
 // A 32-byte AVX2 path was measured too and brought nothing over SSE2 (text
@@ -420,7 +420,8 @@ inline bool UseAvx512() {
 #endif
 }
 
-// The encoder's wide path compresses bytes, which takes VBMI2 as well.
+// The encoder's wide path compresses and permutes bytes, which takes VBMI2
+// and VBMI as well.
 inline bool UseAvx512Vbmi2() {
 #if defined(VELT_RLE_BASELINE)
   return false;
