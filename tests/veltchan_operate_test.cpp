@@ -384,6 +384,7 @@ TEST(VeltchanOperateErrors, OneLineAndStatusTwo) {
       {"config", "--exit-data", std::string(33, 'X')},
       {"advise", "--messages", "0"},
       {"log", "--poll-ms", "0", dir.File("missing.log")},
+      {"log", "--idle-polls", "x", dir.File("missing.log")},
   };
   for (const auto& args : calls) {
     const Result r = RunVeltchan(dir, args);
@@ -392,6 +393,7 @@ TEST(VeltchanOperateErrors, OneLineAndStatusTwo) {
     EXPECT_EQ(r.err.rfind("veltchan: ", 0), 0u) << r.err;
     EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
     EXPECT_EQ(r.err.find(": :"), std::string::npos) << "an option without its name: " << r.err;
+    EXPECT_EQ(r.err.find(":  ="), std::string::npos) << "an option without its name: " << r.err;
   }
 
   // A directory where the exits look is no file they can read: they take

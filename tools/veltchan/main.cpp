@@ -86,6 +86,7 @@ struct OperateOptions {
   velt::chan::LogOptions log;
   velt::chan::ConfigOptions config;
   std::string config_file, config_data, receiver_file, receiver_data;
+  std::string idle_polls, poll_ms;  // log's hidden options, converted after parsing
   velt::chan::AdviseOptions advise;
   bool all_tables = false;
 };
@@ -112,10 +113,11 @@ void AddOperateCommands(CLI::App* app) {
   log->add_flag("--follow", o.log.follow,
                 "Keep reading as the files grow (like tail -f), print each line that needs action as it arrives, and "
                 "the report when interrupted");
-  // For the tests only, so hidden; their ranges are checked after parsing,
-  // because CLI11 leaves a hidden option's name out of its own error.
-  log->add_option("--idle-polls", o.log.idle_polls, "Stop following after N polls without growth")->group("");
-  log->add_option("--poll-ms", o.log.poll_ms, "Milliseconds between polls while following")->group("");
+  // For the tests only, so hidden; read as text and converted and checked
+  // after parsing, because CLI11 leaves a hidden option's name out of its
+  // own errors.
+  log->add_option("--idle-polls", o.idle_polls, "Stop following after N polls without growth")->group("");
+  log->add_option("--poll-ms", o.poll_ms, "Milliseconds between polls while following")->group("");
 
   CLI::App* config = app->add_subcommand(
       "config",
@@ -185,12 +187,18 @@ int RunOperateCommand(const CLI::App& app, const char* argv0) {
   }
   if (app.got_subcommand("stats")) return velt::chan::RunStatsCommand(o.stats);
   if (app.got_subcommand("log")) {
-    const auto in_range = [](const char* name, int64_t value, int64_t low, int64_t high) {
-      if (value < low || value > high)
-        throw UsageError(fmt::format("{}: Value {} not in range {} to {}", name, value, low, high));
+    const CLI::App* l = app.get_subcommand("log");
+    const auto in_range = [l](const char* name, const std::string& text, int64_t low, int64_t high, int64_t* value) {
+      if (l->count(name) == 0) return;
+      const char* end = text.data() + text.size();
+      const auto [stop, error] = std::from_chars(text.data(), end, *value);
+      if ((error != std::errc{} && error != std::errc::result_out_of_range) || stop != end || text.empty())
+        throw UsageError(fmt::format("{}: Value {} is not a whole number", name, text));
+      if (error != std::errc{} || *value < low || *value > high)
+        throw UsageError(fmt::format("{}: Value {} not in range {} to {}", name, text, low, high));
     };
-    in_range("--idle-polls", o.log.idle_polls, 0, 1000000);
-    in_range("--poll-ms", o.log.poll_ms, 1, 60000);
+    in_range("--idle-polls", o.idle_polls, 0, 1000000, &o.log.idle_polls);
+    in_range("--poll-ms", o.poll_ms, 1, 60000, &o.log.poll_ms);
     return velt::chan::RunLogCommand(o.log);
   }
   if (app.got_subcommand("config")) {
