@@ -214,10 +214,11 @@ void SetUpSource(const Options& o, Source* s, RunInfo* info) {
     s->total = o.messages;
     info->destinations = settings.destinations;
     info->workload =
-        fmt::format("built-in workload, seed {}: {} messages to {} remote queues; XML/JSON documents: {}", o.seed,
-                    o.messages, settings.destinations,
+        fmt::format("built-in workload, seed {}: {} message{} to {} remote queues; XML/JSON documents: {}", o.seed,
+                    o.messages, o.messages == 1 ? "" : "s", settings.destinations,
                     s->corpus.built_in ? std::string("the built-in ones (no XML or JSON files found)")
-                                       : fmt::format("{} files shipped under {}", s->corpus.documents.size(),
+                                       : fmt::format("{} file{} shipped under {}", s->corpus.documents.size(),
+                                                     s->corpus.documents.size() == 1 ? "" : "s",
                                                      o.corpus_dir.empty() ? std::string("/usr/share") : o.corpus_dir));
     return;
   }
@@ -237,9 +238,10 @@ void SetUpSource(const Options& o, Source* s, RunInfo* info) {
   }
   s->total = static_cast<int64_t>(s->inputs.size()) * o.repeat;
   info->destinations = static_cast<int>(s->queues.size());
-  info->workload = fmt::format("replay: {} messages from {} path{}{}, {} time{}, to {} queue{}", s->inputs.size(),
-                               o.paths.size(), o.paths.size() == 1 ? "" : "s", o.lines ? " (one per line)" : "",
-                               o.repeat, o.repeat == 1 ? "" : "s", s->queues.size(), s->queues.size() == 1 ? "" : "s");
+  info->workload = fmt::format("replay: {} message{} from {} path{}{}, {} time{}, to {} queue{}", s->inputs.size(),
+                               s->inputs.size() == 1 ? "" : "s", o.paths.size(), o.paths.size() == 1 ? "" : "s",
+                               o.lines ? " (one per line)" : "", o.repeat, o.repeat == 1 ? "" : "s", s->queues.size(),
+                               s->queues.size() == 1 ? "" : "s");
 }
 
 bool NextStep(Source* s, agent::TrafficStep* step) {
@@ -704,7 +706,8 @@ void RunBatch(Run& run, Batch& b) {
       } else if (j >= b.delivered) {
         first.what = "not delivered: the receive exit closed the channel";
       } else if (b.delivered_length[j] != length) {
-        first.what = fmt::format("delivered with {} bytes instead of {}", b.delivered_length[j], length);
+        first.what = fmt::format("delivered with {} byte{} instead of {}", b.delivered_length[j],
+                                 b.delivered_length[j] == 1 ? "" : "s", length);
       } else {
         first.what = "delivered altered";
       }
@@ -750,8 +753,9 @@ void ShowProgress(Progress* p, int64_t done, int64_t total) {
   p->shown = percent;
   constexpr int kWidth = 40;
   const int filled = percent * kWidth / 100;
-  std::fprintf(stderr, "\r[%.*s%*s] %3d%%  %lld of %lld messages", filled, "########################################",
-               kWidth - filled, "", percent, static_cast<long long>(done), static_cast<long long>(total));
+  std::fprintf(stderr, "\r[%.*s%*s] %3d%%  %lld of %lld message%s", filled, "########################################",
+               kWidth - filled, "", percent, static_cast<long long>(done), static_cast<long long>(total),
+               total == 1 ? "" : "s");
   std::fflush(stderr);
 }
 

@@ -126,10 +126,11 @@ int RunAdviseCommand(const AdviseOptions& o) {
     r += "no recommendation: no setting carried the traffic intact\n";
   } else {
     r += fmt::format(
-        "recommended: Compression = {}, HdrTblSize = {}: saves {} bytes of {} ({:.1f}%), {:.2f} us per segment\n"
+        "recommended: Compression = {}, HdrTblSize = {}: saves {} byte{} of {} ({:.1f}%), {:.2f} us per segment\n"
         "  (the smallest table, and then the default level, within {:.1f}% of the best saving; set HdrTblSize = {} or "
         "more at the receiving end as well)\n",
-        choice->level, choice->table, Grouped(Saved(*choice)), Grouped(choice->bytes_in),
+        choice->level, choice->table, Grouped(Saved(*choice)), Saved(*choice) == 1 ? "" : "s",
+        Grouped(choice->bytes_in),
         choice->bytes_in > 0 ? 100.0 * static_cast<double>(Saved(*choice)) / static_cast<double>(choice->bytes_in)
                              : 0.0,
         choice->ns_per_segment / 1000.0, kEqualSaving * 100, choice->table);

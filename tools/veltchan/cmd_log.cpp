@@ -126,10 +126,11 @@ std::string Text(const std::vector<std::unique_ptr<FollowedFile>>& files, bool w
   std::string r;
   for (const auto& f : files) {
     const LogReport& s = f->reader.report;
-    r +=
-        fmt::format("veltchan log: {}: {} lines: {} messages (SDR {}, RCVR {}), {} dump lines, {} blank, {} unreadable",
-                    f->path, Grouped(s.lines), Grouped(s.messages), Grouped(s.send_end), Grouped(s.recv_end),
-                    Grouped(s.dump_lines), Grouped(s.blank_lines), Grouped(s.unreadable));
+    r += fmt::format(
+        "veltchan log: {}: {} line{}: {} message{} (SDR {}, RCVR {}), {} dump line{}, {} blank, {} unreadable", f->path,
+        Grouped(s.lines), s.lines == 1 ? "" : "s", Grouped(s.messages), s.messages == 1 ? "" : "s", Grouped(s.send_end),
+        Grouped(s.recv_end), Grouped(s.dump_lines), s.dump_lines == 1 ? "" : "s", Grouped(s.blank_lines),
+        Grouped(s.unreadable));
     r += s.messages > 0 ? fmt::format("; {} to {}\n", s.first, s.last) : "\n";
     r += "  messages by level:";
     for (int level = 0; level < readers::kLogLevels; ++level)

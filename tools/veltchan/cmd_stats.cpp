@@ -47,8 +47,8 @@ std::string Text(const std::vector<FileReport>& files) {
   std::string r;
   for (const FileReport& f : files) {
     const StatsReport& s = f.report;
-    r += fmt::format("veltchan stats: {}: {} lines, {} channel instance{}\n", f.path, Grouped(s.lines),
-                     Grouped(s.instance_count), s.instance_count == 1 ? "" : "s");
+    r += fmt::format("veltchan stats: {}: {} line{}, {} channel instance{}\n", f.path, Grouped(s.lines),
+                     s.lines == 1 ? "" : "s", Grouped(s.instance_count), s.instance_count == 1 ? "" : "s");
     r += fmt::format("  {:>8} {:>17} {:>10} {:>11} {:>8} {:>8} {:>15} {:>15} {:>7}\n", "instance", "lines", "segments",
                      "compressed", "mean", "overall", "bytes before", "bytes after", "bytes");
     int n = 0;
@@ -62,9 +62,9 @@ std::string Text(const std::vector<FileReport>& files) {
                        bytes ? fmt::format("{:.2f}", Ratio(i.bytes_before, i.bytes_after)) : "-",
                        i.closed ? "" : "  (no summary yet)");
     }
-    if (s.instance_count > static_cast<int64_t>(s.instances.size()))
-      r += fmt::format("  ... {} more instances, counted in the total\n",
-                       Grouped(s.instance_count - static_cast<int64_t>(s.instances.size())));
+    const int64_t more = s.instance_count - static_cast<int64_t>(s.instances.size());
+    if (more > 0)
+      r += fmt::format("  ... {} more instance{}, counted in the total\n", Grouped(more), more == 1 ? "" : "s");
     const StatsInstance& t = s.total;
     const bool bytes = t.segment_lines > 0;
     r += fmt::format("  {:>8} {:>17} {:>10} {:>11} {:>8} {:>8} {:>15} {:>15} {:>7}\n", "all", "", Grouped(t.segments),
