@@ -31,8 +31,12 @@ inline std::string Quoted(const std::string& arg) {
   return q;
 }
 
-inline Result RunVeltchan(const ScratchDir& dir, const std::vector<std::string>& args) {
-  std::string command = Quoted(VELTCHAN_PATH);
+// wrapper: a command and its arguments that run the program, as setpriv does.
+inline Result RunVeltchan(const ScratchDir& dir, const std::vector<std::string>& args,
+                          const std::vector<std::string>& wrapper = {}) {
+  std::string command;
+  for (const std::string& w : wrapper) command.append(Quoted(w)).append(1, ' ');
+  command.append(Quoted(VELTCHAN_PATH));
   for (const std::string& a : args) command.append(1, ' ').append(Quoted(a));
   command.append(" > ").append(Quoted(dir.File("stdout")));
   command.append(" 2> ").append(Quoted(dir.File("stderr"))).append(" < /dev/null");

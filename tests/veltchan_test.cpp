@@ -2,7 +2,9 @@
 // small seeded built-in workload and on files, with its text and JSON
 // reports, its chart and its error answers.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -317,6 +319,44 @@ TEST(VeltchanReplay, ALargeMessageTravelsInManySegments) {
   EXPECT_EQ(j["by_type"]["message"]["messages"], 1);
   EXPECT_EQ(j["by_type"]["message"]["bytes_in"], 2000000 + 476 + 48 * ((2000000 - 3620 + 4047) / 4048));
   EXPECT_TRUE(j["verdict"]["passed"]);
+}
+
+// What a walk cannot replay is counted in the report, not dropped without a
+// word; a subdirectory that cannot be read is named, not the PATH above it.
+TEST(VeltchanReplay, AWalkCountsWhatItLeavesOutAndNamesWhatItCannotRead) {
+  ScratchDir dir;
+  const std::string root = dir.File("odd");
+  fs::create_directories(root + "/sub");
+  WriteFile(root + "/sub/only.txt", "the one message");
+  fs::create_symlink("nowhere", root + "/dangling");
+  fs::create_symlink("loop", root + "/loop");
+  fs::create_directory_symlink("sub", root + "/sub-link");
+  ASSERT_EQ(mkfifo((root + "/fifo").c_str(), 0600), 0);
+  const Result text = RunVeltchan(dir, {root});
+  ASSERT_EQ(text.status, 0) << text.err;
+  EXPECT_EQ(text.out.rfind("veltchan: replay: 1 message from 1 path, 1 time, to 1 queue; 4 directory entries left "
+                           "out as no regular file",
+                           0),
+            0u)
+      << text.out;
+  const Result js = RunVeltchan(dir, {root, "--json"});
+  ASSERT_EQ(js.status, 0) << js.err;
+  EXPECT_EQ(json::parse(js.out)["workload"]["entries_left_out"], 4);
+
+  // Root reads any directory, unless it gives up overriding file modes.
+  std::vector<std::string> as_user;
+  if (geteuid() == 0) {
+    as_user = {"setpriv", "--inh-caps", "-dac_override,-dac_read_search", "--bounding-set",
+               "-dac_override,-dac_read_search"};
+    if (std::system("setpriv --inh-caps -dac_override --bounding-set -dac_override true 2>/dev/null") != 0)
+      GTEST_SKIP() << "root, and setpriv cannot drop the override of file modes";
+  }
+  fs::create_directories(root + "/sub/locked");
+  fs::permissions(root + "/sub/locked", fs::perms::none);
+  const Result locked = RunVeltchan(dir, {root}, as_user);
+  fs::permissions(root + "/sub/locked", fs::perms::owner_all);
+  EXPECT_EQ(locked.status, 2) << locked.out;
+  EXPECT_NE(locked.err.find("cannot read directory " + root + "/sub/locked: "), std::string::npos) << locked.err;
 }
 
 // A receive end that does not expand what the send end compressed: the

@@ -224,7 +224,7 @@ void SetUpSource(const Options& o, Source* s, RunInfo* info) {
   }
   s->replay = true;
   for (const std::string& q : o.queues) s->queues.push_back(ParseQueueName(q));
-  s->inputs = LoadInputs(o.paths, o.lines);
+  s->inputs = LoadInputs(o.paths, o.lines, &info->left_out);
   if (s->queues.empty()) s->queues.push_back(ParseQueueName("VELTCHAN.REPLAY"));
   agent::SetUpBuilder(&s->builder, 2, o.max_segment, 999999999);
   for (const QueueName& q : s->queues) {
@@ -242,6 +242,10 @@ void SetUpSource(const Options& o, Source* s, RunInfo* info) {
                                s->inputs.size() == 1 ? "" : "s", o.paths.size(), o.paths.size() == 1 ? "" : "s",
                                o.lines ? " (one per line)" : "", o.repeat, o.repeat == 1 ? "" : "s", s->queues.size(),
                                s->queues.size() == 1 ? "" : "s");
+  if (info->left_out > 0)
+    info->workload +=
+        fmt::format("; {} {} left out as no regular file (FIFO, socket, device, broken link, link to a directory)",
+                    info->left_out, info->left_out == 1 ? "directory entry" : "directory entries");
 }
 
 bool NextStep(Source* s, agent::TrafficStep* step) {

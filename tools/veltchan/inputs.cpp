@@ -81,9 +81,29 @@ void AddFile(const fs::path& path, bool lines, std::vector<InputMessage>* out) {
   }
 }
 
+// The regular files under dir, links to them included. Links to directories
+// are not followed (a link back up would walk the tree again and again);
+// they and whatever else is no regular file are counted in left_out. A
+// directory that cannot be read is named itself, not the PATH it is under.
+void Walk(const fs::path& dir, std::vector<fs::path>* files, int64_t* left_out) {
+  std::error_code ec;
+  for (fs::directory_iterator it(dir, ec); !ec && it != fs::directory_iterator(); it.increment(ec)) {
+    std::error_code kind_error;
+    if (it->is_directory(kind_error) && !it->is_symlink(kind_error)) {
+      Walk(it->path(), files, left_out);
+    } else if (it->is_regular_file(kind_error)) {
+      files->push_back(it->path());
+    } else {
+      ++*left_out;
+    }
+  }
+  if (ec) throw UsageError(fmt::format("cannot read directory {}: {}", dir.string(), ec.message()));
+}
+
 }  // namespace
 
-std::vector<InputMessage> LoadInputs(const std::vector<std::string>& paths, bool lines) {
+std::vector<InputMessage> LoadInputs(const std::vector<std::string>& paths, bool lines, int64_t* left_out) {
+  *left_out = 0;
   std::vector<InputMessage> messages;
   for (const std::string& name : paths) {
     const fs::path path(name);
@@ -98,12 +118,7 @@ std::vector<InputMessage> LoadInputs(const std::vector<std::string>& paths, bool
       continue;
     }
     std::vector<fs::path> files;
-    fs::recursive_directory_iterator it(path, ec);
-    for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-      std::error_code kind_error;
-      if (it->is_regular_file(kind_error)) files.push_back(it->path());
-    }
-    if (ec) throw UsageError(fmt::format("cannot read directory {}: {}", name, ec.message()));
+    Walk(path, &files, left_out);
     std::sort(files.begin(), files.end());
     for (const fs::path& file : files) AddFile(file, lines, &messages);
   }

@@ -204,7 +204,8 @@ std::string JsonReport(const Options& o, const RunInfo& info, const Tally& t) {
                    {"source", o.paths.empty() ? "built-in" : "replay"},
                    {"seed", o.seed},
                    {"destinations", info.destinations},
-                   {"planned_messages", t.planned_messages}};
+                   {"planned_messages", t.planned_messages},
+                   {"entries_left_out", info.left_out}};
   j["configuration"] = {{"compression", info.compression}, {"hdr_table", info.hdr_table},
                         {"max_segment", o.max_segment},    {"log_level", info.log_level},
                         {"statistics", info.statistics},   {"lib_dir", info.lib_dir}};

@@ -64,8 +64,9 @@ struct InputMessage {
 
 // Reads the replay inputs: files in the order given, directories walked in
 // sorted path order; with lines, each non-empty line is one message. Throws
-// UsageError for anything that cannot be read.
-std::vector<InputMessage> LoadInputs(const std::vector<std::string>& paths, bool lines);
+// UsageError for anything that cannot be read; entries of a directory that
+// are no regular file are left out and counted in left_out.
+std::vector<InputMessage> LoadInputs(const std::vector<std::string>& paths, bool lines, int64_t* left_out);
 
 // A remote queue for replayed messages, from NAME or NAME@QMGR. Throws
 // UsageError for names that do not fit the transmission queue header.
@@ -154,6 +155,7 @@ struct Tally {
 // What the report says about the run besides the tally.
 struct RunInfo {
   std::string workload;  // one line describing the traffic
+  int64_t left_out = 0;  // replay: directory entries that are no regular file
   int destinations = 0;
   std::string lib_dir;
   std::string config_file;  // kept, or empty when the run's files were removed
