@@ -26,6 +26,7 @@
 #include "host/stats_lines.h"
 #include "readers/log_reader.h"
 #include "sim_channel.h"
+#include "text_out.h"
 #include "veltchan.h"
 
 namespace velt::chan {
@@ -215,10 +216,10 @@ void SetUpSource(const Options& o, Source* s, RunInfo* info) {
     info->destinations = settings.destinations;
     info->workload =
         fmt::format("built-in workload, seed {}: {} message{} to {} remote queues; XML/JSON documents: {}", o.seed,
-                    o.messages, o.messages == 1 ? "" : "s", settings.destinations,
+                    o.messages, PluralS(o.messages), settings.destinations,
                     s->corpus.built_in ? std::string("the built-in ones (no XML or JSON files found)")
                                        : fmt::format("{} file{} shipped under {}", s->corpus.documents.size(),
-                                                     s->corpus.documents.size() == 1 ? "" : "s",
+                                                     PluralS(s->corpus.documents.size()),
                                                      o.corpus_dir.empty() ? std::string("/usr/share") : o.corpus_dir));
     return;
   }
@@ -238,10 +239,10 @@ void SetUpSource(const Options& o, Source* s, RunInfo* info) {
   }
   s->total = static_cast<int64_t>(s->inputs.size()) * o.repeat;
   info->destinations = static_cast<int>(s->queues.size());
-  info->workload = fmt::format("replay: {} message{} from {} path{}{}, {} time{}, to {} queue{}", s->inputs.size(),
-                               s->inputs.size() == 1 ? "" : "s", o.paths.size(), o.paths.size() == 1 ? "" : "s",
-                               o.lines ? " (one per line)" : "", o.repeat, o.repeat == 1 ? "" : "s", s->queues.size(),
-                               s->queues.size() == 1 ? "" : "s");
+  info->workload =
+      fmt::format("replay: {} message{} from {} path{}{}, {} time{}, to {} queue{}", s->inputs.size(),
+                  PluralS(s->inputs.size()), o.paths.size(), PluralS(o.paths.size()), o.lines ? " (one per line)" : "",
+                  o.repeat, PluralS(o.repeat), s->queues.size(), PluralS(s->queues.size()));
   if (info->left_out > 0)
     info->workload +=
         fmt::format("; {} {} left out as no regular file (FIFO, socket, device, broken link, link to a directory)",
@@ -711,7 +712,7 @@ void RunBatch(Run& run, Batch& b) {
         first.what = "not delivered: the receive exit closed the channel";
       } else if (b.delivered_length[j] != length) {
         first.what = fmt::format("delivered with {} byte{} instead of {}", b.delivered_length[j],
-                                 b.delivered_length[j] == 1 ? "" : "s", length);
+                                 PluralS(b.delivered_length[j]), length);
       } else {
         first.what = "delivered altered";
       }
@@ -759,7 +760,7 @@ void ShowProgress(Progress* p, int64_t done, int64_t total) {
   const int filled = percent * kWidth / 100;
   std::fprintf(stderr, "\r[%.*s%*s] %3d%%  %lld of %lld message%s", filled, "########################################",
                kWidth - filled, "", percent, static_cast<long long>(done), static_cast<long long>(total),
-               total == 1 ? "" : "s");
+               PluralS(total));
   std::fflush(stderr);
 }
 

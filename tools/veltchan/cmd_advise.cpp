@@ -129,8 +129,7 @@ int RunAdviseCommand(const AdviseOptions& o) {
         "recommended: Compression = {}, HdrTblSize = {}: saves {} byte{} of {} ({:.1f}%), {:.2f} us per segment\n"
         "  (the smallest table, and then the default level, within {:.1f}% of the best saving; set HdrTblSize = {} or "
         "more at the receiving end as well)\n",
-        choice->level, choice->table, Grouped(Saved(*choice)), Saved(*choice) == 1 ? "" : "s",
-        Grouped(choice->bytes_in),
+        choice->level, choice->table, Grouped(Saved(*choice)), PluralS(Saved(*choice)), Grouped(choice->bytes_in),
         choice->bytes_in > 0 ? 100.0 * static_cast<double>(Saved(*choice)) / static_cast<double>(choice->bytes_in)
                              : 0.0,
         choice->ns_per_segment / 1000.0, kEqualSaving * 100, choice->table);

@@ -128,8 +128,8 @@ std::string Text(const std::vector<std::unique_ptr<FollowedFile>>& files, bool w
     const LogReport& s = f->reader.report;
     r += fmt::format(
         "veltchan log: {}: {} line{}: {} message{} (SDR {}, RCVR {}), {} dump line{}, {} blank, {} unreadable", f->path,
-        Grouped(s.lines), s.lines == 1 ? "" : "s", Grouped(s.messages), s.messages == 1 ? "" : "s", Grouped(s.send_end),
-        Grouped(s.recv_end), Grouped(s.dump_lines), s.dump_lines == 1 ? "" : "s", Grouped(s.blank_lines),
+        Grouped(s.lines), PluralS(s.lines), Grouped(s.messages), PluralS(s.messages), Grouped(s.send_end),
+        Grouped(s.recv_end), Grouped(s.dump_lines), PluralS(s.dump_lines), Grouped(s.blank_lines),
         Grouped(s.unreadable));
     r += s.messages > 0 ? fmt::format("; {} to {}\n", s.first, s.last) : "\n";
     r += "  messages by level:";

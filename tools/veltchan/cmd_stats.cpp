@@ -48,7 +48,7 @@ std::string Text(const std::vector<FileReport>& files) {
   for (const FileReport& f : files) {
     const StatsReport& s = f.report;
     r += fmt::format("veltchan stats: {}: {} line{}, {} channel instance{}\n", f.path, Grouped(s.lines),
-                     s.lines == 1 ? "" : "s", Grouped(s.instance_count), s.instance_count == 1 ? "" : "s");
+                     PluralS(s.lines), Grouped(s.instance_count), PluralS(s.instance_count));
     r += fmt::format("  {:>8} {:>17} {:>10} {:>11} {:>8} {:>8} {:>15} {:>15} {:>7}\n", "instance", "lines", "segments",
                      "compressed", "mean", "overall", "bytes before", "bytes after", "bytes");
     int n = 0;
@@ -63,8 +63,7 @@ std::string Text(const std::vector<FileReport>& files) {
                        i.closed ? "" : "  (no summary yet)");
     }
     const int64_t more = s.instance_count - static_cast<int64_t>(s.instances.size());
-    if (more > 0)
-      r += fmt::format("  ... {} more instance{}, counted in the total\n", Grouped(more), more == 1 ? "" : "s");
+    if (more > 0) r += fmt::format("  ... {} more instance{}, counted in the total\n", Grouped(more), PluralS(more));
     const StatsInstance& t = s.total;
     const bool bytes = t.segment_lines > 0;
     r += fmt::format("  {:>8} {:>17} {:>10} {:>11} {:>8} {:>8} {:>15} {:>15} {:>7}\n", "all", "", Grouped(t.segments),

@@ -61,8 +61,7 @@ double Speedup(const Tally& t) {
 
 std::string VerdictLine(const Tally& t) {
   if (t.interrupted)
-    return fmt::format("verdict: INTERRUPTED after {} segment{}", Grouped(t.total.segments),
-                       t.total.segments == 1 ? "" : "s");
+    return fmt::format("verdict: INTERRUPTED after {} segment{}", Grouped(t.total.segments), PluralS(t.total.segments));
   if (Passed(t))
     return fmt::format("verdict: PASS, all {} segments delivered equal to the ones built", Grouped(t.total.segments));
   if (!t.first_bad) return "verdict: FAIL";
@@ -137,7 +136,7 @@ std::string TextReport(const Options& o, const RunInfo& info, const Tally& t) {
     r += "  (refused: the send exit compressed the segment, logged that the result was longer, and sent it plain)\n";
   if (t.suppressed > 0)
     r += fmt::format("  {} segment{} passed unprocessed after an exit answered MQXCC_SUPPRESS_EXIT\n",
-                     Grouped(t.suppressed), t.suppressed == 1 ? "" : "s");
+                     Grouped(t.suppressed), PluralS(t.suppressed));
 
   r += fmt::format("\n  {:<22}{:>14}{:>14}\n", "time per segment", "time", "throughput");
   r += fmt::format("  {:<22}{:>14}{:>10.0f} MB/s\n", "VELTSEND", Micros(PerSegment(t.send_nanos, t.total.segments)),
@@ -173,10 +172,10 @@ std::string TextReport(const Options& o, const RunInfo& info, const Tally& t) {
                   ExitNanos(t) > 0 ? static_cast<double>(Lz4Nanos(t)) / static_cast<double>(ExitNanos(t)) : 0.0));
   if (t.zlib_mismatches > 0)
     r += fmt::format("  warning: zlib gave back {} segment{} altered\n", Grouped(t.zlib_mismatches),
-                     t.zlib_mismatches == 1 ? "" : "s");
+                     PluralS(t.zlib_mismatches));
   if (t.lz4_mismatches > 0)
     r += fmt::format("  warning: LZ4 gave back {} segment{} altered\n", Grouped(t.lz4_mismatches),
-                     t.lz4_mismatches == 1 ? "" : "s");
+                     PluralS(t.lz4_mismatches));
 
   r += fmt::format("\n  {:<22}{:>10}{:>15}{:>8}{:>8}{:>8}\n", "ratio by segment size", "segments", "bytes in", "exits",
                    "zlib-1", "LZ4");
@@ -405,7 +404,7 @@ std::string SvgChart(const Options& o, const RunInfo& info, const Tally& t) {
   s += fmt::format("<text x=\"{}\" y=\"{}\" text-anchor=\"middle\" font-size=\"10\">0</text>\n", kLeft,
                    kPlotBottom + 14);
   s += fmt::format("<text x=\"{}\" y=\"{}\" text-anchor=\"end\" font-size=\"10\">{} message{}</text>\n", kRight,
-                   kPlotBottom + 14, Grouped(t.planned_messages), t.planned_messages == 1 ? "" : "s");
+                   kPlotBottom + 14, Grouped(t.planned_messages), PluralS(t.planned_messages));
   s += fmt::format(
       "<line x1=\"{0}\" y1=\"580\" x2=\"{1}\" y2=\"580\" stroke=\"#9ab\"/><text x=\"{2}\" y=\"584\">per 1/100 of the "
       "run</text>\n"

@@ -10,6 +10,11 @@ namespace velt::chan {
 
 // 1234567 as "1,234,567".
 std::string Grouped(int64_t value);
+// The "s" of a plural noun after a count: none after 1.
+template <typename Count>
+constexpr const char* PluralS(Count count) {
+  return count == 1 ? "" : "s";
+}
 // before / after, or 0 when nothing came after.
 double Ratio(int64_t before, int64_t after);
 // Line numbers as "3, 7, 12", with " and N more" when count exceeds them.
