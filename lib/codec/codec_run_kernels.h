@@ -2,7 +2,8 @@
 // byte masks at once, for inputs with many short runs (padded records).
 // Like codec_kernels.h, no include guard: included once per instruction set
 // inside the namespace that supplies Mask64, Eq64, EqByte64, Count64,
-// CopyOver, FillOver and (encoder) Below and EmitKept. Each loop leaves the input and
+// CopyOver, FillOver and (encoder) Below and EmitKept. Each loop leaves
+// the input and
 // stream at a token boundary, so the general loops of codec_kernels.h go on
 // from where it stops.
 
@@ -61,8 +62,10 @@ inline void EncodeRunBlocks(const Byte* src, Byte* dst, std::size_t n, std::size
     // A run that starts in the block's last two bytes ends its token past
     // them (by one byte from 62, two from 63), which must fit the block's
     // output.
-    if (Count64(keep) + static_cast<std::size_t>(starts >> 62) > kBlock) break;
-    o += EmitKept(dst + o, p, keep, starts, kBlock + next_taken);
+    const std::size_t total = Count64(keep) + static_cast<std::size_t>(starts >> 62);
+    if (total > kBlock) break;
+    EmitKept(dst + o, p, keep, starts, kBlock + next_taken, total);
+    o += total;
     i += kBlock;
     taken = next_taken;
     eq = eq_next;

@@ -210,10 +210,9 @@ inline void FillOver(Byte* d, Byte c, std::size_t k) {
 // the byte, and the length of the run, which is the distance from the start
 // to the next kept byte after its first three, or to `after` (a block
 // offset, 64 or more) where the block has none. The token of a start in the
-// last two bytes reaches past the block's kept bytes; the count returned
-// includes it and is at most 64.
-inline std::size_t EmitKept(Byte* d, const Byte* p, Mask64 keep, Mask64 starts, std::size_t after) {
-  const std::size_t total = Count64(keep) + static_cast<std::size_t>(starts >> 62);
+// last two bytes reaches past the block's kept bytes: total, the bytes to
+// write, counts them too (one from 62, two from 63) and is at most 64.
+inline void EmitKept(Byte* d, const Byte* p, Mask64 keep, Mask64 starts, std::size_t after, std::size_t total) {
   std::size_t q = 0;
   while (keep != 0) {
     const auto a = static_cast<std::size_t>(std::countr_zero(keep));
@@ -245,7 +244,6 @@ inline std::size_t EmitKept(Byte* d, const Byte* p, Mask64 keep, Mask64 starts, 
     }
     q += m;
   }
-  return total;
 }
 }  // namespace sse2
 
@@ -385,7 +383,7 @@ namespace avx512 {
 // compressed and written with one masked store. Lanes past the kept bytes
 // hold `after` and the block's last byte, which a token that reaches past
 // them takes.
-inline std::size_t EmitKept(Byte* d, const Byte* p, Mask64 keep, Mask64 starts, std::size_t after) {
+inline void EmitKept(Byte* d, const Byte* p, Mask64 keep, Mask64 starts, std::size_t after, std::size_t total) {
   const __m512i iota =
       _mm512_set_epi8(63, 62, 61, 60, 59, 58, 57, 56, 55, 54, 53, 52, 51, 50, 49, 48, 47, 46, 45, 44, 43, 42, 41, 40,
                       39, 38, 37, 36, 35, 34, 33, 32, 31, 30, 29, 28, 27, 26, 25, 24, 23, 22, 21, 20, 19, 18, 17, 16,
@@ -403,9 +401,7 @@ inline std::size_t EmitKept(Byte* d, const Byte* p, Mask64 keep, Mask64 starts, 
   Vec v = _mm512_mask_blend_epi8(starts, Load(p), Splat(kEsc));
   v = _mm512_mask_compress_epi8(Splat(p[63]), keep, v);
   v = _mm512_mask_mov_epi8(v, _pext_u64(starts, keep) << 2, length);
-  const std::size_t total = Count64(keep) + static_cast<std::size_t>(starts >> 62);
   _mm512_mask_storeu_epi8(d, Low(total), v);
-  return total;
 }
 }  // namespace avx512
 #pragma GCC pop_options
