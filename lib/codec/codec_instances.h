@@ -33,12 +33,17 @@ namespace word {
 #else
 #pragma GCC target("avx512f,avx512bw,bmi,bmi2,lzcnt,popcnt")
 #endif
+#if defined(VELT_RLE_ENCODER)
+// The encoder's run-block loop of this path takes 62-byte steps.
+#define VELT_RLE_WIDE_RUN_BLOCKS 1
+#endif
 namespace avx512 {
 // The run-block loops first: the token loops hand over to them.
 #include "codec_run_kernels.h"
 
 #include "codec_kernels.h"
 }  // namespace avx512
+#undef VELT_RLE_WIDE_RUN_BLOCKS
 #pragma GCC pop_options
 #endif
 }  // namespace velt::rle

@@ -7,7 +7,117 @@
 // stream at a token boundary, so the general loops of codec_kernels.h go on
 // from where it stops.
 
-#if defined(VELT_RLE_ENCODER)
+#if defined(VELT_RLE_ENCODER) && defined(VELT_RLE_WIDE_RUN_BLOCKS)
+// The 64-byte path's encoder loop: the same tokens as the loop below, from
+// the same masks, but in steps of 62 bytes, each decided by one 64-byte mask
+// of equal neighbours (bit j: p[j] == p[j + 1]; the next step's mask covers
+// bytes 62 and 63 again). Four equal bytes from each of the 62 positions
+// then follow from that mask alone, the block keeps at most 62 bytes, and a
+// token that starts in its last two bytes still ends within 64: no test of
+// the block's output size is needed.
+//
+// Which bytes a run drops does not depend on where the block starts: the
+// first three bytes of the next step are dropped, or written by a token of
+// this one, where bits 59 to 61 of r4 say so (kCarry62), and the rest as in
+// any block, three bytes after a bit of r4. The run that covers byte 61
+// ends where the next step's mask first shows unequal neighbours; the length
+// of its token comes from there, without a branch on whether a run goes on.
+// Where that run covers the whole next step, its end is looked for further
+// on (at most 255 bytes from its start) and the loop goes on after it, as
+// the general loop would after the token.
+//
+// Bits 0 to 2: the leading bytes of the next step that the run covering
+// byte 61 takes or writes its token into, from bits 59 to 61 of r4 (index
+// r4 >> 59; bits 62 and 63 of r4 do not count, see below). Bits 62 and 63
+// are set: those bytes belong to the next step.
+alignas(64) inline constexpr std::uint64_t kCarry62[32] = {
+#define VELT_C(m) ((m) >= 4 ? 7u : (m) >= 2 ? 3u : (m)) | 0xC000000000000000ULL
+    VELT_C(0), VELT_C(1), VELT_C(2), VELT_C(3), VELT_C(4), VELT_C(5), VELT_C(6), VELT_C(7),
+    VELT_C(0), VELT_C(1), VELT_C(2), VELT_C(3), VELT_C(4), VELT_C(5), VELT_C(6), VELT_C(7),
+    VELT_C(0), VELT_C(1), VELT_C(2), VELT_C(3), VELT_C(4), VELT_C(5), VELT_C(6), VELT_C(7),
+    VELT_C(0), VELT_C(1), VELT_C(2), VELT_C(3), VELT_C(4), VELT_C(5), VELT_C(6), VELT_C(7),
+#undef VELT_C
+};
+
+// Stops before a step that holds 0xAB or has no run, or where fewer than two
+// blocks and three bytes of input or a block and three bytes of room remain.
+// Called out of line: inlined into the token loop it was left too few
+// registers. Advances i and o.
+[[gnu::noinline]] inline void EncodeRunSteps(const Byte* src, Byte* dst, std::size_t n, std::size_t cap,
+                                             std::size_t& i_io, std::size_t& o_io) {
+  constexpr std::size_t kStep = 62;
+  constexpr Mask64 kNextStep = Mask64{3} << 62;  // the mask bits of bytes 62, 63
+  const Byte* p = src + i_io;
+  Byte* d = dst + o_io;
+  const Byte* const p_last = src + (n - (2 * 64 + 3));
+  Byte* const d_last = dst + (cap - (64 + 3));
+  const Vec esc = Splat(kEsc);
+  const KeptConsts62 consts = MakeKeptConsts62();
+  Vec a = Load(p);
+  Mask64 eq = Eq(a, Load(p + 1));
+  // Bytes of this step that the run before took: none where the loop
+  // starts, which looks at the input afresh.
+  Mask64 carry = kNextStep;
+  while (p <= p_last && d <= d_last) {
+    if (Eq(a, esc) != 0) break;
+    Vec a_next = Load(p + kStep);
+    Mask64 eq_next = Eq(a_next, Load(p + kStep + 1));
+    // Four equal bytes from each position; rotations instead of shifts, so
+    // bits 62 and 63 are noise, kept out of every use below by kNextStep
+    // (a step where only they are set is encoded as plain bytes).
+    const Mask64 t3 = eq & std::rotr(eq, 1);
+    const Mask64 r4 = t3 & std::rotr(t3, 1);
+    if (r4 == 0) break;
+    Mask64 carry_next = kCarry62[r4 >> 59];
+    // Bit j + 1 (j < 61): the run covering byte 61 goes on past byte 62 + j;
+    // bit 0: such a run goes on into the next step at all.
+    const Mask64 ends = (eq_next << 1) | carry_next;
+    const Mask64 keep = ~((r4 << 3) | carry);
+    const Mask64 starts = r4 & ~((eq << 1) | carry);
+    // A start at 60 or 61 writes its token's last bytes past the kept ones.
+    const std::size_t total = Popcount(keep) + static_cast<std::size_t>(starts >> 60);
+    std::size_t taken;  // bytes of the next step that the last run takes
+    std::size_t step = kStep;
+    if (ends != ~Mask64{0}) [[likely]] {
+      taken = TrailingZeros(~ends);
+    } else {
+      // The last run (which starts in this step: one from before that
+      // covered all of it came here in the step before) goes on to byte 123
+      // at least.
+      const std::size_t s = 63 - static_cast<std::size_t>(std::countl_zero(starts));
+      step = SkipByteUpTo(p, 124, std::min<std::size_t>(s + kRleMaxRun, static_cast<std::size_t>(src + n - p)), p[s]);
+      taken = step - kStep;
+      carry_next = kNextStep;
+      eq_next = 0;
+      if (p + step <= p_last) {
+        a_next = Load(p + step);
+        eq_next = Eq(a_next, Load(p + step + 1));
+      }
+    }
+    EmitKept62(d, a, p[61], keep, starts, taken, total, consts);
+    d += total;
+    p += step;
+    carry = carry_next;
+    eq = eq_next;
+    a = a_next;
+  }
+  // The bytes of the step the loop stopped before that the run before took.
+  i_io = static_cast<std::size_t>(p - src) + TrailingZeros(~((eq << 1) | carry));
+  o_io = static_cast<std::size_t>(d - dst);
+}
+
+// The first step's tests inline, so that the token loop calls the steps only
+// where a run begins.
+inline void EncodeRunBlocks(const Byte* src, Byte* dst, std::size_t n, std::size_t cap, std::size_t& i_io,
+                            std::size_t& o_io) {
+  if (n - i_io < 2 * 64 + 3 || cap - o_io < 64 + 3) return;
+  const Vec a = Load(src + i_io);
+  const Mask64 eq = Eq(a, Load(src + i_io + 1));
+  const Mask64 t3 = eq & std::rotr(eq, 1);
+  if ((t3 & std::rotr(t3, 1)) == 0 || Eq(a, Splat(kEsc)) != 0) return;
+  EncodeRunSteps(src, dst, n, cap, i_io, o_io);
+}
+#elif defined(VELT_RLE_ENCODER)
 // The tokens of the encoder depend only on the stretches of equal bytes, not
 // on where a token before them ended: a stretch of four or more equal bytes
 // (other than 0xAB) becomes one run, anything else literals. The run keeps

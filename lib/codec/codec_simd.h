@@ -25,6 +25,7 @@
 // the *Over operations below.
 #pragma once
 
+#include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -401,6 +402,64 @@ inline void EmitKept(Byte* d, const Byte* p, Mask64 keep, Mask64 starts, std::si
   Vec v = _mm512_mask_blend_epi8(starts, Load(p), Splat(kEsc));
   v = _mm512_mask_compress_epi8(Splat(p[63]), keep, v);
   v = _mm512_mask_mov_epi8(v, _pext_u64(starts, keep) << 2, length);
+  _mm512_mask_storeu_epi8(d, Low(total), v);
+}
+
+// --- the encoder's 62-byte steps (codec_run_kernels.h) ---
+// Bit counts without the dependency-breaking xor GCC puts before them.
+inline std::size_t Popcount(Mask64 m) {
+  Mask64 r;
+  asm("popcnt %1, %0" : "=r"(r) : "r"(m));
+  return static_cast<std::size_t>(r);
+}
+inline std::size_t TrailingZeros(Mask64 m) {
+  Mask64 r;
+  asm("tzcnt %1, %0" : "=r"(r) : "r"(m));
+  return static_cast<std::size_t>(r);
+}
+// Offset of the first byte of p from `from` on that is not c, or `limit`
+// where there is none before it; reads no byte at or past p + limit.
+inline std::size_t SkipByteUpTo(const Byte* p, std::size_t from, std::size_t limit, Byte c) {
+  const Vec v = Splat(c);
+  while (from < limit) {
+    const std::size_t k = std::min<std::size_t>(limit - from, W);
+    const Mask m = ~Eq(_mm512_maskz_loadu_epi8(Low(k), p + from), v) & Low(k);
+    if (m != 0) return from + First(m);
+    from += k;
+  }
+  return limit;
+}
+// The permute indices of EmitKept62, made once per call of the loop.
+struct KeptConsts62 {
+  __m512i offsets;  // lane j: j - 62
+  __m512i next1;    // lane j: j + 1, lane 63 itself
+  __m512i back2;    // lane j: j - 2
+};
+inline KeptConsts62 MakeKeptConsts62() {
+  const __m512i iota =
+      _mm512_set_epi8(63, 62, 61, 60, 59, 58, 57, 56, 55, 54, 53, 52, 51, 50, 49, 48, 47, 46, 45, 44, 43, 42, 41, 40,
+                      39, 38, 37, 36, 35, 34, 33, 32, 31, 30, 29, 28, 27, 26, 25, 24, 23, 22, 21, 20, 19, 18, 17, 16,
+                      15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0);
+  return {_mm512_sub_epi8(iota, _mm512_set1_epi8(62)),
+          _mm512_min_epu8(_mm512_add_epi8(iota, _mm512_set1_epi8(1)), _mm512_set1_epi8(63)),
+          _mm512_sub_epi8(iota, _mm512_set1_epi8(2))};
+}
+// EmitKept for a 62-byte step loaded as a: keep has no bit 62 or 63, so at
+// most 62 bytes are kept, their offsets (counted from 62, so that the lanes
+// past them can hold `taken`, the end of the last run) fill at most 62
+// lanes, and one single-source permute finds each kept byte's successor.
+// A token that starts at 60 or 61 takes its byte from `last` (p[61]) and
+// ends by lane 63. The escapes and lengths go in after the compress, at the
+// starts' lanes and two after them.
+inline void EmitKept62(Byte* d, Vec a, Byte last, Mask64 keep, Mask64 starts, std::size_t taken, std::size_t total,
+                       const KeptConsts62& k) {
+  const __m512i at = _mm512_mask_compress_epi8(_mm512_set1_epi8(static_cast<char>(taken)), keep, k.offsets);
+  const __m512i length = _mm512_sub_epi8(_mm512_mask_permutexvar_epi8(at, ~Mask64{0}, k.next1, at),
+                                         _mm512_mask_permutexvar_epi8(at, ~Mask64{0}, k.back2, at));
+  const __mmask64 ls = _cvtu64_mask64(_pext_u64(starts, keep));
+  Vec v = _mm512_mask_compress_epi8(Splat(last), keep, a);
+  v = _mm512_mask_mov_epi8(v, ls, Splat(kEsc));
+  v = _mm512_mask_mov_epi8(v, _kshiftli_mask64(ls, 2), length);
   _mm512_mask_storeu_epi8(d, Low(total), v);
 }
 }  // namespace avx512
