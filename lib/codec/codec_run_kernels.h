@@ -18,7 +18,7 @@
 //
 // Which bytes a run drops does not depend on where the block starts: the
 // first three bytes of the next step are dropped, or written by a token of
-// this one, where bits 59 to 61 of r4 say so (kCarry62), and the rest as in
+// this one, where bits 59 to 61 of r4 say so (kFree62), and the rest as in
 // any block, three bytes after a bit of r4. The run that covers byte 61
 // ends where the next step's mask first shows unequal neighbours; the length
 // of its token comes from there, without a branch on whether a run goes on.
@@ -26,17 +26,17 @@
 // on (at most 255 bytes from its start) and the loop goes on after it, as
 // the general loop would after the token.
 //
-// Bits 0 to 2: the leading bytes of the next step that the run covering
-// byte 61 takes or writes its token into, from bits 59 to 61 of r4 (index
-// r4 >> 59; bits 62 and 63 of r4 do not count, see below). Bits 62 and 63
-// are set: those bytes belong to the next step.
-alignas(64) inline constexpr std::uint64_t kCarry62[32] = {
-#define VELT_C(m) ((m) >= 4 ? 7u : (m) >= 2 ? 3u : (m)) | 0xC000000000000000ULL
-    VELT_C(0), VELT_C(1), VELT_C(2), VELT_C(3), VELT_C(4), VELT_C(5), VELT_C(6), VELT_C(7),
-    VELT_C(0), VELT_C(1), VELT_C(2), VELT_C(3), VELT_C(4), VELT_C(5), VELT_C(6), VELT_C(7),
-    VELT_C(0), VELT_C(1), VELT_C(2), VELT_C(3), VELT_C(4), VELT_C(5), VELT_C(6), VELT_C(7),
-    VELT_C(0), VELT_C(1), VELT_C(2), VELT_C(3), VELT_C(4), VELT_C(5), VELT_C(6), VELT_C(7),
-#undef VELT_C
+// Bits 0 to 2 clear: the leading bytes of the next step that the run
+// covering byte 61 takes or writes its token into, from bits 59 to 61 of r4
+// (index r4 >> 59; bits 62 and 63 of r4 do not count, see below). Bits 62
+// and 63 are clear too: those bytes belong to the next step.
+alignas(64) inline constexpr std::uint64_t kFree62[32] = {
+#define VELT_F(m) ~(((m) >= 4 ? 7u : (m) >= 2 ? 3u : (m)) | 0xC000000000000000ULL)
+    VELT_F(0), VELT_F(1), VELT_F(2), VELT_F(3), VELT_F(4), VELT_F(5), VELT_F(6), VELT_F(7),
+    VELT_F(0), VELT_F(1), VELT_F(2), VELT_F(3), VELT_F(4), VELT_F(5), VELT_F(6), VELT_F(7),
+    VELT_F(0), VELT_F(1), VELT_F(2), VELT_F(3), VELT_F(4), VELT_F(5), VELT_F(6), VELT_F(7),
+    VELT_F(0), VELT_F(1), VELT_F(2), VELT_F(3), VELT_F(4), VELT_F(5), VELT_F(6), VELT_F(7),
+#undef VELT_F
 };
 
 // Stops before a step that holds 0xAB or has no run, or where fewer than two
@@ -55,54 +55,62 @@ alignas(64) inline constexpr std::uint64_t kCarry62[32] = {
   const KeptConsts62 consts = MakeKeptConsts62();
   Vec a = Load(p);
   Mask64 eq = Eq(a, Load(p + 1));
-  // Bytes of this step that the run before took: none where the loop
-  // starts, which looks at the input afresh.
-  Mask64 carry = kNextStep;
+  // The bytes of this step that the run before did not take (all where the
+  // loop starts: it looks at the input afresh), and of those the ones that
+  // do not go on from the byte before, where a run may start. The second is
+  // the next step's "free" less its bytes that equal the one before, which
+  // is also where the run covering byte 61 ends: both come out of one mask.
+  Mask64 free = ~kNextStep;
+  Mask64 fresh = ~((eq << 1) | kNextStep);
   while (p <= p_last && d <= d_last) {
     if (Eq(a, esc) != 0) break;
     Vec a_next = Load(p + kStep);
-    Mask64 eq_next = Eq(a_next, Load(p + kStep + 1));
+    const Mask64 eq_next = Eq(a_next, Load(p + kStep + 1));
     // Four equal bytes from each position; rotations instead of shifts, so
     // bits 62 and 63 are noise, kept out of every use below by kNextStep
     // (a step where only they are set is encoded as plain bytes).
     const Mask64 t3 = eq & std::rotr(eq, 1);
     const Mask64 r4 = t3 & std::rotr(t3, 1);
     if (r4 == 0) break;
-    Mask64 carry_next = kCarry62[r4 >> 59];
-    // Bit j + 1 (j < 61): the run covering byte 61 goes on past byte 62 + j;
-    // bit 0: such a run goes on into the next step at all.
-    const Mask64 ends = (eq_next << 1) | carry_next;
-    const Mask64 keep = ~((r4 << 3) | carry);
-    const Mask64 starts = r4 & ~((eq << 1) | carry);
+    const Mask64 free_next = kFree62[r4 >> 59];
+    const Mask64 fresh_next = ~(eq_next << 1) & free_next;
+    const Mask64 keep = ~(r4 << 3) & free;
+    const Mask64 starts = r4 & fresh;
     // A start at 60 or 61 writes its token's last bytes past the kept ones.
     const std::size_t total = Popcount(keep) + static_cast<std::size_t>(starts >> 60);
-    std::size_t taken;  // bytes of the next step that the last run takes
-    std::size_t step = kStep;
-    if (ends != ~Mask64{0}) [[likely]] {
-      taken = TrailingZeros(~ends);
-    } else {
-      // The last run (which starts in this step: one from before that
-      // covered all of it came here in the step before) goes on to byte 123
-      // at least.
-      const std::size_t s = 63 - static_cast<std::size_t>(std::countl_zero(starts));
-      step = SkipByteUpTo(p, 124, std::min<std::size_t>(s + kRleMaxRun, static_cast<std::size_t>(src + n - p)), p[s]);
-      taken = step - kStep;
-      carry_next = kNextStep;
-      eq_next = 0;
-      if (p + step <= p_last) {
-        a_next = Load(p + step);
-        eq_next = Eq(a_next, Load(p + step + 1));
-      }
+    if (fresh_next != 0) [[likely]] {
+      // The last run ends at the first fresh byte of the next step (at its
+      // first byte where no run goes on).
+      EmitKept62(d, a, p[61], keep, starts, TrailingZeros(fresh_next), total, consts);
+      d += total;
+      p += kStep;
+      free = free_next;
+      fresh = fresh_next;
+      eq = eq_next;
+      a = a_next;
+      continue;
     }
-    EmitKept62(d, a, p[61], keep, starts, taken, total, consts);
+    // The last run covers the whole next step, to byte 123 at least; it
+    // starts in this step (one from before that covered all of it came here
+    // in the step before). Its end from the bytes further on, at most 255
+    // bytes from its start; the loop goes on afresh after it, as the
+    // general loop would after the token.
+    const std::size_t s = 63 - static_cast<std::size_t>(std::countl_zero(starts));
+    const std::size_t end =
+        SkipByteUpTo(p, 124, std::min<std::size_t>(s + kRleMaxRun, static_cast<std::size_t>(src + n - p)), p[s]);
+    EmitKept62(d, a, p[61], keep, starts, end - kStep, total, consts);
     d += total;
-    p += step;
-    carry = carry_next;
-    eq = eq_next;
-    a = a_next;
+    p += end;
+    free = ~kNextStep;
+    fresh = ~kNextStep;
+    if (p <= p_last) {
+      a = Load(p);
+      eq = Eq(a, Load(p + 1));
+      fresh = ~((eq << 1) | kNextStep);
+    }
   }
   // The bytes of the step the loop stopped before that the run before took.
-  i_io = static_cast<std::size_t>(p - src) + TrailingZeros(~((eq << 1) | carry));
+  i_io = static_cast<std::size_t>(p - src) + TrailingZeros(fresh);
   o_io = static_cast<std::size_t>(d - dst);
 }
 
