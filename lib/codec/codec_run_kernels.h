@@ -64,7 +64,7 @@ alignas(64) inline constexpr std::uint64_t kFree62[32] = {
   Mask64 fresh = ~((eq << 1) | kNextStep);
   while (p <= p_last && d <= d_last) {
     if (Eq(a, esc) != 0) break;
-    Vec a_next = Load(p + kStep);
+    const Vec a_next = Load(p + kStep);
     const Mask64 eq_next = Eq(a_next, Load(p + kStep + 1));
     // Four equal bytes from each position; rotations instead of shifts, so
     // bits 62 and 63 are noise, kept out of every use below by kNextStep
@@ -81,7 +81,7 @@ alignas(64) inline constexpr std::uint64_t kFree62[32] = {
     if (fresh_next != 0) [[likely]] {
       // The last run ends at the first fresh byte of the next step (at its
       // first byte where no run goes on).
-      EmitKept62(d, a, p[61], keep, starts, TrailingZeros(fresh_next), total, consts);
+      EmitKept62(d, a, a_next, keep, starts, kStep + TrailingZeros(fresh_next), total, consts);
       d += total;
       p += kStep;
       free = free_next;
@@ -98,7 +98,8 @@ alignas(64) inline constexpr std::uint64_t kFree62[32] = {
     const std::size_t s = 63 - static_cast<std::size_t>(std::countl_zero(starts));
     const std::size_t end =
         SkipByteUpTo(p, 124, std::min<std::size_t>(s + kRleMaxRun, static_cast<std::size_t>(src + n - p)), p[s]);
-    EmitKept62(d, a, p[61], keep, starts, end - kStep, total, consts);
+    EmitKept62(d, a, a_next, keep, starts, end, total, consts);
+    if (s == 61) d[total - 2] = p[61];  // the token's byte, where end may pass 127
     d += total;
     p += end;
     free = ~kNextStep;

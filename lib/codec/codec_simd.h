@@ -431,33 +431,36 @@ inline std::size_t SkipByteUpTo(const Byte* p, std::size_t from, std::size_t lim
 }
 // The permute indices of EmitKept62, made once per call of the loop.
 struct KeptConsts62 {
-  __m512i offsets;  // lane j: j - 62
-  __m512i next1;    // lane j: j + 1, lane 63 itself
-  __m512i back2;    // lane j: j - 2
+  __m512i iota;   // lane j: j
+  __m512i next1;  // lane j: j + 1, lane 63 itself
+  __m512i back2;  // lane j: j - 2
 };
 inline KeptConsts62 MakeKeptConsts62() {
   const __m512i iota =
       _mm512_set_epi8(63, 62, 61, 60, 59, 58, 57, 56, 55, 54, 53, 52, 51, 50, 49, 48, 47, 46, 45, 44, 43, 42, 41, 40,
                       39, 38, 37, 36, 35, 34, 33, 32, 31, 30, 29, 28, 27, 26, 25, 24, 23, 22, 21, 20, 19, 18, 17, 16,
                       15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0);
-  return {_mm512_sub_epi8(iota, _mm512_set1_epi8(62)),
-          _mm512_min_epu8(_mm512_add_epi8(iota, _mm512_set1_epi8(1)), _mm512_set1_epi8(63)),
+  return {iota, _mm512_min_epu8(_mm512_add_epi8(iota, _mm512_set1_epi8(1)), _mm512_set1_epi8(63)),
           _mm512_sub_epi8(iota, _mm512_set1_epi8(2))};
 }
-// EmitKept for a 62-byte step loaded as a: keep has no bit 62 or 63, so at
-// most 62 bytes are kept, their offsets (counted from 62, so that the lanes
-// past them can hold `taken`, the end of the last run) fill at most 62
-// lanes, and one single-source permute finds each kept byte's successor.
-// A token that starts at 60 or 61 takes its byte from `last` (p[61]) and
-// ends by lane 63. The escapes and lengths go in after the compress, at the
-// starts' lanes and two after them.
-inline void EmitKept62(Byte* d, Vec a, Byte last, Mask64 keep, Mask64 starts, std::size_t taken, std::size_t total,
+// EmitKept for a 62-byte step: a holds its bytes 0 to 63, a_next bytes 62
+// to 125, and `end` (at most 255 more than the last run's start) is where
+// the last run ends. keep has no bit 62 or 63, so at most 62 bytes are kept
+// and their offsets, compressed, fill at most 62 lanes: the lanes after
+// them hold `end`, and one single-source permute gives each kept byte's
+// successor. The kept bytes themselves are picked from a by those offsets
+// (a permute of both loads, where the compress and its fill cost more). A
+// token that starts at 60 or 61 ends by lane 63; from 61, its byte is the
+// lane past the kept bytes, whose offset `end` (mod 128) picks a_next's
+// byte end - 2, inside the run where end is below 128. The escapes and
+// lengths go in afterwards, at the starts' lanes and two after them.
+inline void EmitKept62(Byte* d, Vec a, Vec a_next, Mask64 keep, Mask64 starts, std::size_t end, std::size_t total,
                        const KeptConsts62& k) {
-  const __m512i at = _mm512_mask_compress_epi8(_mm512_set1_epi8(static_cast<char>(taken)), keep, k.offsets);
+  const __m512i at = _mm512_mask_compress_epi8(_mm512_set1_epi8(static_cast<char>(end)), keep, k.iota);
   const __m512i length = _mm512_sub_epi8(_mm512_mask_permutexvar_epi8(at, ~Mask64{0}, k.next1, at),
                                          _mm512_mask_permutexvar_epi8(at, ~Mask64{0}, k.back2, at));
   const __mmask64 ls = _cvtu64_mask64(_pext_u64(starts, keep));
-  Vec v = _mm512_mask_compress_epi8(Splat(last), keep, a);
+  Vec v = _mm512_permutex2var_epi8(a, at, a_next);
   v = _mm512_mask_mov_epi8(v, ls, Splat(kEsc));
   v = _mm512_mask_mov_epi8(v, _kshiftli_mask64(ls, 2), length);
   _mm512_mask_storeu_epi8(d, Low(total), v);
