@@ -429,6 +429,24 @@ inline std::size_t SkipByteUpTo(const Byte* p, std::size_t from, std::size_t lim
   }
   return limit;
 }
+// Offset of the first 0xAB in p[0, k), or k; reads nothing past p + k.
+// Four vectors to a test: a byte xor 0xAB is zero only for 0xAB, and the
+// least of four such bytes only where one of them is.
+inline std::size_t FirstEscape(const Byte* p, std::size_t k) {
+  const Vec esc = Splat(kEsc);
+  std::size_t j = 0;
+  for (; j + 4 * W <= k; j += 4 * W) {
+    const Vec x = _mm512_min_epu8(
+        _mm512_min_epu8(_mm512_xor_si512(Load(p + j), esc), _mm512_xor_si512(Load(p + j + W), esc)),
+        _mm512_min_epu8(_mm512_xor_si512(Load(p + j + 2 * W), esc), _mm512_xor_si512(Load(p + j + 3 * W), esc)));
+    if (_mm512_testn_epi8_mask(x, x) != 0) break;
+  }
+  for (; j < k; j += W) {
+    const Mask e = Eq(_mm512_maskz_loadu_epi8(Low(std::min(k - j, W)), p + j), esc);
+    if (e != 0) return j + First(e);
+  }
+  return k;
+}
 // The permute indices of EmitKept62, made once per call of the loop.
 struct KeptConsts62 {
   __m512i iota;   // lane j: j
