@@ -2,7 +2,8 @@
 // byte masks at once, for inputs with many short runs (padded records).
 // Like codec_kernels.h, no include guard: included once per instruction set
 // inside the namespace that supplies Mask64, Eq64, EqByte64, Count64,
-// CopyOver, FillOver and (encoder) Below and EmitKept. Each loop leaves
+// CopyOver, FillOver and (encoder) Below and EmitKept, or on the 64-byte path
+// EmitKept62 and the operations beside it. Each loop leaves
 // the input and
 // stream at a token boundary, so the general loops of codec_kernels.h go on
 // from where it stops.
@@ -12,20 +13,20 @@
 // the same masks, but in steps of 62 bytes, each decided by one 64-byte mask
 // of equal neighbours (bit j: p[j] == p[j + 1]; the next step's mask covers
 // bytes 62 and 63 again). Four equal bytes from each of the 62 positions
-// then follow from that mask alone, the block keeps at most 62 bytes, and a
+// then follow from that mask alone, the step keeps at most 62 bytes, and a
 // token that starts in its last two bytes still ends within 64: no test of
-// the block's output size is needed.
+// the step's output size is needed.
 //
-// Which bytes a run drops does not depend on where the block starts: the
+// Which bytes a run drops does not depend on where the step starts: the
 // first three bytes of the next step are dropped, or written by a token of
 // this one, where bits 59 to 61 of r4 say so (kFree62), and the rest as in
-// any block, three bytes after a bit of r4. The run that covers byte 61
+// any step, three bytes after a bit of r4. The run that covers byte 61
 // ends where the next step's mask first shows unequal neighbours; the length
 // of its token comes from there, without a branch on whether a run goes on.
 // Where that run covers the whole next step, its end is looked for further
 // on (at most 255 bytes from its start) and the loop goes on after it, as
 // the general loop would after the token.
-//
+
 // Four equal bytes from each of a step's 62 positions, from its mask of equal
 // neighbours. Rotations instead of shifts: bits 62 and 63 are noise, which
 // every use keeps out (a step where only they are set is encoded as plain
@@ -37,7 +38,7 @@ inline Mask64 Runs62(Mask64 eq) {
 
 // Bits 0 to 2 clear: the leading bytes of the next step that the run
 // covering byte 61 takes or writes its token into, from bits 59 to 61 of r4
-// (index r4 >> 59; bits 62 and 63 of r4 do not count, see below). Bits 62
+// (index r4 >> 59; bits 62 and 63 of r4 do not count, see Runs62). Bits 62
 // and 63 are clear too: those bytes belong to the next step.
 alignas(64) inline constexpr std::uint64_t kFree62[32] = {
 #define VELT_F(m) ~(((m) >= 4 ? 7u : (m) >= 2 ? 3u : (m)) | 0xC000000000000000ULL)
@@ -94,7 +95,7 @@ alignas(64) inline constexpr std::uint64_t kFree62[32] = {
       const Vec a_next = Load(p + kStep);
       const Mask64 eq_next = Eq(a_next, Load(p + kStep + 1));
       const Mask64 r4 = Runs62(eq);  // bits 62, 63 kept out below by kNextStep
-      if (r4 == 0) goto stop;
+      if (r4 == 0) goto done;
       const Mask64 free_next = kFree62[r4 >> 59];
       const Mask64 fresh_next = ~(eq_next << 1) & free_next;
       const Mask64 keep = ~(r4 << 3) & free;
@@ -134,7 +135,7 @@ alignas(64) inline constexpr std::uint64_t kFree62[32] = {
       }
     } while (p <= stop);
   }
-stop:
+done:
   // The bytes of the step the loop stopped before that the run before took.
   i_io = static_cast<std::size_t>(p - src) + TrailingZeros(fresh);
   o_io = static_cast<std::size_t>(d - dst);

@@ -371,41 +371,12 @@ inline void FillOver(Byte* d, Byte c, std::size_t k) {
 }  // namespace avx512
 #pragma GCC pop_options
 
-// The encoder's block output in one compress (AVX-512 VBMI2, and VBMI for
+// The encoder's 62-byte steps (AVX-512 VBMI2 for the byte compress, VBMI for
 // the byte permutes). Only the encoder's wide loop, built for those
-// extensions too, calls it.
+// extensions too, calls them.
 #pragma GCC push_options
 #pragma GCC target("avx512f,avx512bw,avx512vbmi,avx512vbmi2,bmi,bmi2,lzcnt,popcnt")
 namespace avx512 {
-// As sse2::EmitKept, every byte in one go. The kept bytes' block offsets,
-// compressed, give each run's length as a difference: a run keeps its first
-// three bytes, and the next kept byte (or `after`) follows its end. The
-// differences are placed two bytes after the starts, the kept bytes
-// compressed and written with one masked store. Lanes past the kept bytes
-// hold `after` and the block's last byte, which a token that reaches past
-// them takes.
-inline void EmitKept(Byte* d, const Byte* p, Mask64 keep, Mask64 starts, std::size_t after, std::size_t total) {
-  const __m512i iota =
-      _mm512_set_epi8(63, 62, 61, 60, 59, 58, 57, 56, 55, 54, 53, 52, 51, 50, 49, 48, 47, 46, 45, 44, 43, 42, 41, 40,
-                      39, 38, 37, 36, 35, 34, 33, 32, 31, 30, 29, 28, 27, 26, 25, 24, 23, 22, 21, 20, 19, 18, 17, 16,
-                      15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0);
-  // Lane j takes lane j + 1 (64: `after`) and lane j - 2; lanes 0 and 1
-  // never hold a length.
-  const __m512i next1 = _mm512_add_epi8(iota, _mm512_set1_epi8(1));
-  const __m512i back2 = _mm512_sub_epi8(iota, _mm512_set1_epi8(2));
-  const __m512i beyond = _mm512_set1_epi8(static_cast<char>(after));
-  const __m512i at = _mm512_mask_compress_epi8(beyond, keep, iota);
-  // (The masked permute with every lane enabled: GCC 12 warns of the
-  // unmasked one's undefined source.)
-  const __m512i length = _mm512_sub_epi8(_mm512_permutex2var_epi8(at, next1, beyond),
-                                         _mm512_mask_permutexvar_epi8(at, ~Mask64{0}, back2, at));
-  Vec v = _mm512_mask_blend_epi8(starts, Load(p), Splat(kEsc));
-  v = _mm512_mask_compress_epi8(Splat(p[63]), keep, v);
-  v = _mm512_mask_mov_epi8(v, _pext_u64(starts, keep) << 2, length);
-  _mm512_mask_storeu_epi8(d, Low(total), v);
-}
-
-// --- the encoder's 62-byte steps (codec_run_kernels.h) ---
 // Bit counts without the dependency-breaking xor GCC puts before them.
 inline std::size_t Popcount(Mask64 m) {
   Mask64 r;
