@@ -72,7 +72,7 @@ alignas(64) inline constexpr std::uint64_t kFree62[32] = {
   Mask64 free = ~kNextStep;
   Mask64 fresh = ~((eq << 1) | kNextStep);
   // The input from p up to `clean` holds no 0xAB: it is looked for ahead of
-  // the steps, four vectors to a test, instead of by a compare in every
+  // the steps, eight vectors to a test, instead of by a compare in every
   // step (a compare into a mask register costs more here than the loop's
   // other instructions). The stretch looked at doubles each time, so that
   // a loop that stops soon has not looked far.
