@@ -300,7 +300,13 @@ inline int32_t Encode(const Byte* src, Byte* dst, std::size_t n, std::size_t cap
     // (plain bytes, 0xAB bytes, a long run) token by token until a run
     // turns up again.
     EncodeRunBlocks(src, dst, n, cap, i, o);
+    const std::size_t at = i;
     EncodeBlocks(src, dst, n, cap, i, o);
+    // It stops after a block with a run: the run-block loop looks at what
+    // follows first. (Going on to the literals below instead copied the
+    // plain bytes after that run at their slower pace, up to the next
+    // token, which on text can be a kilobyte away.)
+    if (i != at) continue;
 #endif
     const std::size_t lit = CopyLiterals(src + i, dst + o, std::min(n - i, cap - o), n - i);
     i += lit;
