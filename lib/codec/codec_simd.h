@@ -193,17 +193,35 @@ inline void Store64(Byte* d, const Byte* s) {
 }
 // The k (<= 64) lowest bits.
 inline Mask64 Below(std::size_t k) { return k >= 64 ? ~Mask64{0} : (Mask64{1} << k) - 1; }
-// k (<= 64) bytes of s to d in whole vectors: may write and read up to k
-// rounded up to 16.
+// The run-block decoder's stores: whole vectors that may reach past the
+// bytes they keep, by less than kOverReach. Two vectors at least, since
+// most literal stretches and runs of padded records are shorter than 32
+// bytes and a branch on their length mispredicts.
+inline constexpr std::size_t kOverReach = 2 * W;
+// k bytes of s to d; may write and read up to k rounded up to 16, and at
+// least 32.
 inline void CopyOver(Byte* d, const Byte* s, std::size_t k) {
   Store(d, Load(s));
-  for (std::size_t j = W; j < k; j += W) Store(d + j, Load(s + j));
+  Store(d + W, Load(s + W));
+  if (k > 2 * W) [[unlikely]] {
+    for (std::size_t j = 2 * W; j < k; j += W) Store(d + j, Load(s + j));
+  }
 }
-// k (<= 255) copies of c; may write up to k rounded up to 16.
+// k (<= 255) copies of c; may write up to k rounded up to 16, and at least
+// 32. The splat from one multiply (SSE2 has no byte broadcast).
 inline void FillOver(Byte* d, Byte c, std::size_t k) {
-  const Vec v = Splat(c);
+  const Vec v = _mm_shuffle_epi32(_mm_cvtsi32_si128(static_cast<int>(c * 0x01010101U)), 0);
   Store(d, v);
-  for (std::size_t j = W; j < k; j += W) Store(d + j, v);
+  Store(d + W, v);
+  if (k > 2 * W) [[unlikely]] {
+    for (std::size_t j = 2 * W; j < k; j += W) Store(d + j, v);
+  }
+}
+inline std::size_t LowestBit(Mask64 m) { return static_cast<std::size_t>(std::countr_zero(m)); }
+// Whether a 0xAB of the block lies one or two bytes after another, also
+// into the next block, whose 0xAB bytes are ahead.
+inline bool EscapesClose(const Byte* /*p*/, Mask64 tokens, Mask64 ahead) {
+  return (tokens & ((tokens >> 1) | (tokens >> 2) | (ahead << 62) | (ahead << 63))) != 0;
 }
 // Copies the bytes of the 64-byte block p whose bits are set in keep, in
 // order, to d, and makes each start flagged in starts a run token: 0xAB,
@@ -347,12 +365,16 @@ inline Mask64 Below(std::size_t k) { return _bzhi_u64(~0ULL, static_cast<unsigne
 // runs of padded records are shorter than 32 bytes.
 inline __m256i Load32(const Byte* s) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s)); }
 inline void Store32(Byte* d, __m256i v) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(d), v); }
-// k (<= 64) bytes of s to d; may write up to k rounded up to 32 (reads as
-// many).
+inline constexpr std::size_t kOverReach = 32;
+// k bytes of s to d; may write up to k rounded up to 32 (reads as many).
 inline void CopyOver(Byte* d, const Byte* s, std::size_t k) {
   Store32(d, Load32(s));
   if (k > 32) [[unlikely]] {
-    Store32(d + 32, Load32(s + 32));
+    std::size_t j = 32;
+    do {
+      Store32(d + j, Load32(s + j));
+      j += 32;
+    } while (j < k);
   }
 }
 // k (<= 255) copies of c; may write up to k rounded up to 32.
@@ -366,6 +388,19 @@ inline void FillOver(Byte* d, Byte c, std::size_t k) {
       j += 32;
     } while (j < k);
   }
+}
+// countr_zero of a mask that is not zero. GCC puts a dependency-breaking
+// xor before each tzcnt it emits; this loop has no instruction to spare.
+inline std::size_t LowestBit(Mask64 m) {
+  std::uint64_t r;
+  asm("tzcnt %1, %0" : "=r"(r) : "r"(m));
+  return static_cast<std::size_t>(r);
+}
+// Whether a 0xAB of the block at p lies one or two bytes after another,
+// also into the next block: two masked compares.
+inline bool EscapesClose(const Byte* p, Mask64 tokens, Mask64 /*ahead*/) {
+  const Vec esc = Splat(kEsc);
+  return (_mm512_mask_cmpeq_epi8_mask(tokens, Load(p + 1), esc) | _mm512_mask_cmpeq_epi8_mask(tokens, Load(p + 2), esc)) != 0;
 }
 }  // namespace avx512
 #pragma GCC pop_options
