@@ -25,13 +25,12 @@ namespace word {
 #endif
 
 #if defined(VELT_RLE_WIDE)
-#pragma GCC push_options
 #if defined(VELT_RLE_ENCODER)
 // The encoder compresses and permutes bytes (VBMI2, VBMI); it runs only
 // where those are present.
-#pragma GCC target("avx512f,avx512bw,avx512vbmi,avx512vbmi2,bmi,bmi2,lzcnt,popcnt")
+VELT_RLE_TARGET_BEGIN(VELT_RLE_AVX512_VBMI)
 #else
-#pragma GCC target("avx512f,avx512bw,bmi,bmi2,lzcnt,popcnt")
+VELT_RLE_TARGET_BEGIN(VELT_RLE_AVX512)
 #endif
 namespace avx512 {
 // The run-block loops first: the token loops hand over to them.
@@ -39,6 +38,6 @@ namespace avx512 {
 
 #include "codec_kernels.h"
 }  // namespace avx512
-#pragma GCC pop_options
+VELT_RLE_TARGET_END
 #endif
 }  // namespace velt::rle

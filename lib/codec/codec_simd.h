@@ -16,8 +16,8 @@
 // A 32-byte AVX2 path was measured too and brought nothing over SSE2 (text
 // alike, padded records slower), so it is not kept. VELT_RLE_BASELINE holds
 // x86-64 to SSE2, for the tests and for the benchmark that shows what the
-// wide path brings. Clang builds (the fuzz targets) keep to the baseline:
-// the wide path uses GCC's target pragmas.
+// wide path brings. GCC and clang (the fuzz targets) both build the wide
+// path; with clang the processor is asked through __builtin_cpu_supports.
 //
 // The encoder's stores write exactly the bytes asked for: nothing past the
 // count it returns is touched. The decoder's fast loop (codec_run_kernels.h)
@@ -37,7 +37,7 @@
 #pragma GCC target("sse2")
 #define VELT_RLE_SSE2 1
 #endif
-#if defined(VELT_RLE_SSE2) && defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && defined(__has_include)
+#if defined(VELT_RLE_SSE2) && defined(__x86_64__) && defined(__GNUC__) && defined(__has_include)
 #if __has_include(<sys/platform/x86.h>)
 #define VELT_RLE_WIDE 1
 #endif
@@ -45,8 +45,28 @@
 #endif
 
 #if defined(VELT_RLE_WIDE)
+// The wide path's functions are compiled for the extensions they use, one
+// region of the source at a time: GCC's target pragmas, or clang's
+// attribute pragma (the fuzz targets).
+#define VELT_RLE_PRAGMA(text) _Pragma(#text)
+#if defined(__clang__)
+#define VELT_RLE_TARGET_BEGIN(features) \
+  VELT_RLE_PRAGMA(clang attribute push(__attribute__((target(features))), apply_to = function))
+#define VELT_RLE_TARGET_END VELT_RLE_PRAGMA(clang attribute pop)
+#else
+#define VELT_RLE_TARGET_BEGIN(features) VELT_RLE_PRAGMA(GCC push_options) VELT_RLE_PRAGMA(GCC target(features))
+#define VELT_RLE_TARGET_END VELT_RLE_PRAGMA(GCC pop_options)
+#endif
+// AVX-512BW, and for the encoder's byte compress and permutes VBMI2 and VBMI.
+#define VELT_RLE_AVX512 "avx512f,avx512bw,bmi,bmi2,lzcnt,popcnt"
+#define VELT_RLE_AVX512_VBMI "avx512f,avx512bw,avx512vbmi,avx512vbmi2,bmi,bmi2,lzcnt,popcnt"
+#endif
+
+#if defined(VELT_RLE_WIDE)
 #include <immintrin.h>
-#include <sys/platform/x86.h>
+#if !defined(__clang__)
+#include <sys/platform/x86.h>  // C, not C++, for clang: it names _Bool
+#endif
 #elif defined(VELT_RLE_SSE2)
 #include <emmintrin.h>
 #endif
@@ -307,8 +327,7 @@ inline void StoreSpan(Byte* d, Vec a) { Store(d, a); }
 
 #if defined(VELT_RLE_WIDE)
 
-#pragma GCC push_options
-#pragma GCC target("avx512f,avx512bw,bmi,bmi2,lzcnt,popcnt")
+VELT_RLE_TARGET_BEGIN(VELT_RLE_AVX512)
 namespace avx512 {
 namespace narrower = sse2;
 using Vec = __m512i;
@@ -403,13 +422,12 @@ inline bool EscapesClose(const Byte* p, Mask64 tokens, Mask64 /*ahead*/) {
   return (_mm512_mask_cmpeq_epi8_mask(tokens, Load(p + 1), esc) | _mm512_mask_cmpeq_epi8_mask(tokens, Load(p + 2), esc)) != 0;
 }
 }  // namespace avx512
-#pragma GCC pop_options
+VELT_RLE_TARGET_END
 
 // The encoder's block output in one compress (AVX-512 VBMI2, and VBMI for
 // the byte permutes). Only the encoder's wide loop, built for those
 // extensions too, calls it.
-#pragma GCC push_options
-#pragma GCC target("avx512f,avx512bw,avx512vbmi,avx512vbmi2,bmi,bmi2,lzcnt,popcnt")
+VELT_RLE_TARGET_BEGIN(VELT_RLE_AVX512_VBMI)
 namespace avx512 {
 // As sse2::EmitKept, every byte in one go. The kept bytes' block offsets,
 // compressed, give each run's length as a difference: a run keeps its first
@@ -439,13 +457,15 @@ inline void EmitKept(Byte* d, const Byte* p, Mask64 keep, Mask64 starts, std::si
   _mm512_mask_storeu_epi8(d, Low(total), v);
 }
 }  // namespace avx512
-#pragma GCC pop_options
+VELT_RLE_TARGET_END
 
 // Whether the 64-byte path can run: the C library has read the processor
 // and the register state the system enables at start-up.
 inline bool UseAvx512() {
 #if defined(VELT_RLE_BASELINE)
   return false;
+#elif defined(__clang__)
+  return __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("bmi2");
 #else
   return CPU_FEATURE_ACTIVE(AVX512BW) && CPU_FEATURE_ACTIVE(BMI2);
 #endif
@@ -456,6 +476,8 @@ inline bool UseAvx512() {
 inline bool UseAvx512Vbmi2() {
 #if defined(VELT_RLE_BASELINE)
   return false;
+#elif defined(__clang__)
+  return UseAvx512() && __builtin_cpu_supports("avx512vbmi") && __builtin_cpu_supports("avx512vbmi2");
 #else
   return UseAvx512() && CPU_FEATURE_ACTIVE(AVX512_VBMI) && CPU_FEATURE_ACTIVE(AVX512_VBMI2);
 #endif
