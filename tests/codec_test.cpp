@@ -400,21 +400,32 @@ TEST(CodecRandom, AgreesWithReferenceOnAnyStream) {
 }
 
 // Runs and escape stretches placed at every offset of a 64-byte window, so
-// that each crosses the block boundaries of the bulk paths in every way.
+// that each crosses the block boundaries of the bulk paths in every way:
+// alone, and after padded records that the run-block loops are already
+// encoding when the run comes (they start once some output is written).
 TEST(CodecRandom, RunsAtEveryBlockOffset) {
   std::mt19937 rng(3);
-  const std::size_t lengths[] = {3, 4, 5, 15, 16, 17, 18, 19, 20, 31, 32, 33, 255, 256, 258, 259};
+  const std::size_t lengths[] = {3, 4, 5, 15, 16, 17, 18, 19, 20, 31, 32, 33, 62, 63, 64, 65, 127, 128, 129,
+                                 255, 256, 258, 259};
   const unsigned char fills[] = {0x00, 0x20, kRleEscape};
-  for (const unsigned char fill : fills) {
-    for (const std::size_t run : lengths) {
-      for (std::size_t offset = 0; offset < 64; ++offset) {
-        for (const std::size_t after : {std::size_t{0}, std::size_t{3}, std::size_t{40}}) {
-          Bytes in;
-          for (std::size_t k = 0; k < offset; ++k) in.push_back(static_cast<unsigned char>('a' + k % 26));
-          in.insert(in.end(), run, fill);
-          for (std::size_t k = 0; k < after; ++k) in.push_back(static_cast<unsigned char>('A' + k % 26));
-          CheckAllCapacities(in, rng);
-          if (HasFatalFailure()) return;
+  for (const bool records : {false, true}) {
+    for (const unsigned char fill : fills) {
+      for (const std::size_t run : lengths) {
+        for (std::size_t offset = 0; offset < 64; ++offset) {
+          for (const std::size_t after : {std::size_t{0}, std::size_t{3}, std::size_t{40}}) {
+            Bytes in;
+            if (records) {
+              for (std::size_t r = 0; r < 8; ++r) {
+                for (std::size_t k = 0; k < 10; ++k) in.push_back(static_cast<unsigned char>('A' + (r + k) % 26));
+                in.insert(in.end(), 22, ' ');
+              }
+            }
+            for (std::size_t k = 0; k < offset; ++k) in.push_back(static_cast<unsigned char>('a' + k % 26));
+            in.insert(in.end(), run, fill);
+            for (std::size_t k = 0; k < after; ++k) in.push_back(static_cast<unsigned char>('A' + k % 26));
+            CheckAllCapacities(in, rng);
+            if (HasFatalFailure()) return;
+          }
         }
       }
     }

@@ -13,8 +13,14 @@ namespace velt::rle {
 #if defined(VELT_RLE_SSE2)
 #define VELT_RLE_BLOCK_TOKENS 1
 namespace sse2 {
-// The run-block loops first: the token loops hand over to them.
+// The run-block loops first: the token loops hand over to them. The
+// encoder's is its own (codec_run_sse2.h).
+#if defined(VELT_RLE_ENCODER)
+#define VELT_RLE_OWN_ENCODER_RUN_BLOCKS 1
+#include "codec_run_sse2.h"
+#endif
 #include "codec_run_kernels.h"
+#undef VELT_RLE_OWN_ENCODER_RUN_BLOCKS
 
 #include "codec_kernels.h"
 }  // namespace sse2

@@ -8,7 +8,7 @@
 // stream at a token boundary, so the general loops of codec_kernels.h go on
 // from where it stops.
 
-#if defined(VELT_RLE_ENCODER)
+#if defined(VELT_RLE_ENCODER) && !defined(VELT_RLE_OWN_ENCODER_RUN_BLOCKS)
 // The tokens of the encoder depend only on the stretches of equal bytes, not
 // on where a token before them ended: a stretch of four or more equal bytes
 // (other than 0xAB) becomes one run, anything else literals. The run keeps
