@@ -35,14 +35,15 @@ mkdir -p "$build/corpus" "$build/artifacts"
 # Per target: the largest input tried. Large enough for full-length segments
 # of the smaller segment sizes and for several records; messages reach any
 # size through their fill byte.
-declare -A max_len=([decode]=70000 [recv]=20000 [roundtrip]=20000 [config]=4096 [stats_reader]=16384
+declare -A max_len=([decode]=70000 [decode_sse2]=70000 [recv]=20000 [roundtrip]=20000 [config]=4096 [stats_reader]=16384
                   [log_reader]=16384)
 
 status=0
 summary=()
-for target in decode recv roundtrip config stats_reader log_reader; do
+for target in decode decode_sse2 recv roundtrip config stats_reader log_reader; do
   exe=$bin/fuzz_$target
-  regressions=fuzz/regressions/$target
+  base=${target%_sse2}  # both decode targets take the decoder's findings and seeds
+  regressions=fuzz/regressions/$base
   if [ -d "$regressions" ] && [ -n "$(ls -A "$regressions")" ]; then
     echo "== fuzz_$target: earlier findings"
     "$exe" -runs=0 "$regressions"/* >"$build/$target-regressions.log" 2>&1 || {
@@ -56,7 +57,7 @@ for target in decode recv roundtrip config stats_reader log_reader; do
   corpus=$build/corpus/$target
   mkdir -p "$corpus"
   log=$build/$target.log
-  if "$exe" "$corpus" "$build/seeds/$target" -max_total_time="$seconds" -max_len="${max_len[$target]}" \
+  if "$exe" "$corpus" "$build/seeds/$base" -max_total_time="$seconds" -max_len="${max_len[$target]}" \
       -timeout=30 -rss_limit_mb=2560 -print_final_stats=1 \
       -artifact_prefix="$build/artifacts/$target-" >"$log" 2>&1; then
     result=ok

@@ -400,28 +400,38 @@ TEST(CodecRandom, AgreesWithReferenceOnAnyStream) {
 }
 
 // Runs and escape stretches placed at every offset of a 64-byte window, so
-// that each crosses the block boundaries of the bulk paths in every way
-// (runs of 60 to 66 and 122 to 128 bytes also end just before, at and after
-// the end of the block after their start, or of the one after that).
+// that each crosses the block boundaries of the bulk paths in every way:
+// alone, and after padded records that the run-block loops are already
+// encoding when the run comes (they start once some output is written).
+// Runs of 60 to 66 and 122 to 128 bytes also end just before, at and after
+// the end of the block after their start, or of the one after that.
 TEST(CodecRandom, RunsAtEveryBlockOffset) {
   std::mt19937 rng(3);
   const std::size_t lengths[] = {3,  4,  5,   15,  16,  17,  18,  19,  20,  31,  32,  33,  60,  61,  62,  63,
-                                 64, 65, 66,  122, 123, 124, 125, 126, 127, 128, 255, 256, 258, 259};
+                                 64, 65, 66,  122, 123, 124, 125, 126, 127, 128, 129, 255, 256, 258, 259};
   const unsigned char fills[] = {0x00, 0x20, kRleEscape};
-  for (const unsigned char fill : fills) {
-    for (const std::size_t run : lengths) {
-      for (std::size_t offset = 0; offset < 64; ++offset) {
-        // 200: long enough for the 64-byte path at any run length, with a
-        // second run of 8 bytes three bytes after the first.
-        for (const std::size_t after : {std::size_t{0}, std::size_t{3}, std::size_t{40}, std::size_t{200}}) {
-          Bytes in;
-          for (std::size_t k = 0; k < offset; ++k) in.push_back(static_cast<unsigned char>('a' + k % 26));
-          in.insert(in.end(), run, fill);
-          for (std::size_t k = 0; k < after; ++k) {
-            in.push_back(after == 200 && k >= 3 && k < 11 ? fill : static_cast<unsigned char>('A' + k % 26));
+  for (const bool records : {false, true}) {
+    for (const unsigned char fill : fills) {
+      for (const std::size_t run : lengths) {
+        for (std::size_t offset = 0; offset < 64; ++offset) {
+          // 200: long enough for the 64-byte path at any run length, with a
+          // second run of 8 bytes three bytes after the first.
+          for (const std::size_t after : {std::size_t{0}, std::size_t{3}, std::size_t{40}, std::size_t{200}}) {
+            Bytes in;
+            if (records) {
+              for (std::size_t r = 0; r < 8; ++r) {
+                for (std::size_t k = 0; k < 10; ++k) in.push_back(static_cast<unsigned char>('A' + (r + k) % 26));
+                in.insert(in.end(), 22, ' ');
+              }
+            }
+            for (std::size_t k = 0; k < offset; ++k) in.push_back(static_cast<unsigned char>('a' + k % 26));
+            in.insert(in.end(), run, fill);
+            for (std::size_t k = 0; k < after; ++k) {
+              in.push_back(after == 200 && k >= 3 && k < 11 ? fill : static_cast<unsigned char>('A' + k % 26));
+            }
+            CheckAllCapacities(in, rng);
+            if (HasFatalFailure()) return;
           }
-          CheckAllCapacities(in, rng);
-          if (HasFatalFailure()) return;
         }
       }
     }

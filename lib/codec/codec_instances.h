@@ -13,8 +13,14 @@ namespace velt::rle {
 #if defined(VELT_RLE_SSE2)
 #define VELT_RLE_BLOCK_TOKENS 1
 namespace sse2 {
-// The run-block loops first: the token loops hand over to them.
+// The run-block loops first: the token loops hand over to them. The
+// encoder's is its own (codec_run_sse2.h).
+#if defined(VELT_RLE_ENCODER)
+#define VELT_RLE_OWN_ENCODER_RUN_BLOCKS 1
+#include "codec_run_sse2.h"
+#endif
 #include "codec_run_kernels.h"
+#undef VELT_RLE_OWN_ENCODER_RUN_BLOCKS
 
 #include "codec_kernels.h"
 }  // namespace sse2
@@ -25,13 +31,12 @@ namespace word {
 #endif
 
 #if defined(VELT_RLE_WIDE)
-#pragma GCC push_options
 #if defined(VELT_RLE_ENCODER)
 // The encoder compresses and permutes bytes (VBMI2, VBMI); it runs only
 // where those are present.
-#pragma GCC target("avx512f,avx512bw,avx512vbmi,avx512vbmi2,bmi,bmi2,lzcnt,popcnt")
+VELT_RLE_TARGET_BEGIN(VELT_RLE_AVX512_VBMI)
 #else
-#pragma GCC target("avx512f,avx512bw,bmi,bmi2,lzcnt,popcnt")
+VELT_RLE_TARGET_BEGIN(VELT_RLE_AVX512)
 #endif
 #if defined(VELT_RLE_ENCODER)
 // The encoder's run-block loop of this path takes 62-byte steps.
@@ -44,6 +49,6 @@ namespace avx512 {
 #include "codec_kernels.h"
 }  // namespace avx512
 #undef VELT_RLE_WIDE_RUN_BLOCKS
-#pragma GCC pop_options
+VELT_RLE_TARGET_END
 #endif
 }  // namespace velt::rle

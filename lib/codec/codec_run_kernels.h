@@ -2,8 +2,9 @@
 // byte masks at once, for inputs with many short runs (padded records).
 // Like codec_kernels.h, no include guard: included once per instruction set
 // inside the namespace that supplies Mask64, Eq64, EqByte64, Count64,
-// CopyOver, FillOver and (encoder) Below and EmitKept, or on the 64-byte path
-// EmitKept62 and the operations beside it. Each loop leaves
+// (encoder) Below and EmitKept, or on the 64-byte path EmitKept62 and the
+// operations beside it, and (decoder) CopyOver, FillOver, kOverReach,
+// LowestBit and EscapesClose. Each loop leaves
 // the input and
 // stream at a token boundary, so the general loops of codec_kernels.h go on
 // from where it stops.
@@ -155,7 +156,7 @@ inline void EncodeRunBlocks(const Byte* src, Byte* dst, std::size_t n, std::size
   }
   EncodeRunSteps(src, dst, n, cap, i_io, o_io);
 }
-#elif defined(VELT_RLE_ENCODER)
+#elif defined(VELT_RLE_ENCODER) && !defined(VELT_RLE_OWN_ENCODER_RUN_BLOCKS)
 // The tokens of the encoder depend only on the stretches of equal bytes, not
 // on where a token before them ended: a stretch of four or more equal bytes
 // (other than 0xAB) becomes one run, anything else literals. The run keeps
@@ -224,17 +225,15 @@ inline void EncodeRunBlocks(const Byte* src, Byte* dst, std::size_t n, std::size
 #endif
 
 #if defined(VELT_RLE_DECODER)
-// Bit 0: q[0] is 0xAB; bit 1: q[1] is.
-inline Mask64 EscapePair(const Byte* q) { return Mask64{q[0] == kEsc} | (Mask64{q[1] == kEsc} << 1); }
-
-// Writes the literal stretch from block offset cur up to the run token at e,
-// then the run, with whole vectors that may reach past both; returns where
-// the output goes on.
-inline Byte* PutLiteralsAndRun(Byte* w, const Byte* p, std::size_t cur, std::size_t e) {
-  CopyOver(w, p + cur, e - cur);
-  w += e - cur;
-  const std::size_t r = p[e + 2];
-  FillOver(w, p[e + 1], r);
+// Writes the literal stretch from lit up to the run token at q, then the
+// run, with whole vectors that may reach past both; returns where the
+// output goes on.
+inline Byte* PutLiteralsAndRun(Byte* w, const Byte* lit, const Byte* q) {
+  const auto k = static_cast<std::size_t>(q - lit);
+  CopyOver(w, lit, k);
+  w += k;
+  const std::size_t r = q[2];
+  FillOver(w, q[1], r);
   return w + r;
 }
 
@@ -242,78 +241,78 @@ inline Byte* PutLiteralsAndRun(Byte* w, const Byte* p, std::size_t cur, std::siz
 // length of 0xAB, which would make a 0xAB stand for something else): each
 // token's place comes from the block's mask, the literal before it and the
 // run are written with whole vectors that may reach past them, and the next
-// token overwrites what they wrote too much. That needs room: a block is
-// written without a check per token while its tokens cannot reach the
-// capacity (each at most a 255-byte run, the literals at most the block),
-// else every token is taken with kRoom bytes left, so that no store reaches
-// it; the general loop writes the last bytes exactly.
+// token overwrites what they wrote too much.
 //
-// The exits always have that room but for a segment's last few hundred
-// bytes: they decode into the exit buffer of MaxSegmentLength bytes and
-// refuse a segment whose expansion fills it, so the capacity they give is
-// always larger than what is written.
+// The loop keeps positions, not block offsets: a literal stretch runs from
+// the end of the last token, in this block or an earlier one, to the next,
+// so a block costs only its mask and its checks, and no store of its own
+// for the literal bytes at its end. A token that starts in the last two
+// bytes of a block takes the next block's first bytes, which are then no
+// 0xAB (the test for escapes close together sees to it), so the next
+// block's mask has no token there.
+//
+// The stores need room: a block is written without a check per token while
+// its tokens cannot reach the capacity (each at most a 255-byte run, the
+// literals at most the stretch from the last token before the block to the
+// block's end), else every token is taken with kRoom bytes left, so that no
+// store reaches the capacity; the general loop writes the last bytes
+// exactly. The exits always have that room but for a segment's last few
+// hundred bytes: they decode into the exit buffer of MaxSegmentLength bytes
+// and refuse a segment whose expansion fills it, so the capacity they give
+// is always larger than what is written.
 //
 // Stops before a block without tokens or with another use of 0xAB, and
-// where fewer than two blocks of input or kRoom of room remain. Advances i and o.
+// where fewer than two blocks of input or kRoom of room remain, always at a
+// token boundary. Advances i and o.
 inline void DecodeRunBlocks(const Byte* src, Byte* dst, std::size_t n, std::size_t cap, std::size_t& i_io,
                             std::size_t& o_io) {
   constexpr std::size_t kBlock = 64;
-  constexpr std::size_t kRoom = kBlock + 256;  // a literal of a block, then a run
+  // What one token may write: a literal stretch that began in the block
+  // before, rounded up to whole stores, then a run and its overreach.
+  constexpr std::size_t kRoom = 2 * kBlock + kRleMaxRun + kOverReach;
+  // What a block may write: at most 22 tokens (0xAB bytes at least three
+  // apart) and the literals from the last token before it.
+  constexpr std::size_t kBlockMost = 2 * kBlock + (kBlock + 2) / 3 * kRleMaxRun + kOverReach;
+  if (n - i_io < 2 * kBlock) return;
   const Vec esc = Splat(kEsc);
-  std::size_t i = i_io;
-  std::size_t o = o_io;
-  if (n - i < 2 * kBlock + 3) return;
-  Mask64 tokens = EqByte64(src + i, esc);
-  while (n - i >= 2 * kBlock + 3 && cap - o >= kRoom) {
-    if (tokens == 0) break;  // plain bytes: the general loop copies them faster
-    const Byte* p = src + i;
-    // A 0xAB one or two bytes after a token start, also where the last
-    // tokens reach into the next block, is not a run of its own.
-    const Mask64 spill = EscapePair(p + kBlock);
-    if ((tokens & ((tokens << 1) | (tokens << 2))) != 0 || (((tokens >> 62) | (tokens >> 63)) & spill) != 0) break;
-    // The next block's tokens, found before this block's are written: the
-    // token loop ends at a count that follows no pattern, and the next block
-    // then starts without waiting for its load and compare.
+  const Byte* p = src + i_io;
+  const Byte* const p_last = src + n - 2 * kBlock;  // the next block's mask is read too
+  const Byte* lit = p;                              // the token boundary the output has reached
+  Byte* w = dst + o_io;
+  Byte* const w_end = dst + cap;
+  Mask64 tokens = EqByte64(p, esc);
+  while (tokens != 0 && p <= p_last) {
     const Mask64 ahead = EqByte64(p + kBlock, esc);
-    const Mask64 ahead_top = EscapePair(p + 2 * kBlock);
-    std::size_t cur = 0;  // block offset of the next literal
-    if (cap - o >= Count64(tokens) * kRleMaxRun + kRoom) {
-      Byte* w = dst + o;
-      do {
-        const auto e = static_cast<std::size_t>(std::countr_zero(tokens));
-        tokens &= tokens - 1;
-        w = PutLiteralsAndRun(w, p, cur, e);
-        cur = e + 3;
-      } while (tokens != 0);
-      o = static_cast<std::size_t>(w - dst);
-    } else {
-      while (tokens != 0) {
-        if (cap - o < kRoom) {
-          i_io = i + cur;
-          o_io = o;
-          return;
-        }
-        const auto e = static_cast<std::size_t>(std::countr_zero(tokens));
-        tokens &= tokens - 1;
-        o = static_cast<std::size_t>(PutLiteralsAndRun(dst + o, p, cur, e) - dst);
-        cur = e + 3;
+    if (EscapesClose(p, tokens, ahead)) break;
+    if (static_cast<std::size_t>(w_end - w) < kBlockMost) [[unlikely]] {
+      const std::size_t most = static_cast<std::size_t>(p + kBlock - lit) + Count64(tokens) * kRleMaxRun + kOverReach;
+      if (static_cast<std::size_t>(w_end - w) < most) {
+        // Near the end of the room: a check before each token. (This loop
+        // and the one below are written out twice: one template for both
+        // decoded records an eighth slower, its position kept in memory.)
+        do {
+          if (static_cast<std::size_t>(w_end - w) < kRoom) goto stop;
+          const std::size_t e = LowestBit(tokens);
+          tokens &= tokens - 1;
+          w = PutLiteralsAndRun(w, lit, p + e);
+          lit = p + e + 3;
+        } while (tokens != 0);
+        p += kBlock;
+        tokens = ahead;
+        continue;
       }
     }
-    if (cur < kBlock) {
-      if (cap - o < kRoom) {
-        i += cur;
-        break;
-      }
-      CopyOver(dst + o, p + cur, kBlock - cur);
-      o += kBlock - cur;
-      cur = kBlock;
-    }
-    // The last token may reach one or two bytes into the next block.
-    const std::size_t skip = cur - kBlock;
-    tokens = (ahead >> skip) | ((ahead_top << (63 - skip)) << 1);
-    i += cur;
+    do {
+      const std::size_t e = LowestBit(tokens);
+      tokens &= tokens - 1;
+      w = PutLiteralsAndRun(w, lit, p + e);
+      lit = p + e + 3;
+    } while (tokens != 0);
+    p += kBlock;
+    tokens = ahead;
   }
-  i_io = i;
-  o_io = o;
+stop:
+  i_io = static_cast<std::size_t>(lit - src);
+  o_io = static_cast<std::size_t>(w - dst);
 }
 #endif

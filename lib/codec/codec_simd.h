@@ -16,8 +16,8 @@
 // A 32-byte AVX2 path was measured too and brought nothing over SSE2 (text
 // alike, padded records slower), so it is not kept. VELT_RLE_BASELINE holds
 // x86-64 to SSE2, for the tests and for the benchmark that shows what the
-// wide path brings. Clang builds (the fuzz targets) keep to the baseline:
-// the wide path uses GCC's target pragmas.
+// wide path brings. GCC and clang (the fuzz targets) both build the wide
+// path; with clang the processor is asked through __builtin_cpu_supports.
 //
 // The encoder's stores write exactly the bytes asked for: nothing past the
 // count it returns is touched. The decoder's fast loop (codec_run_kernels.h)
@@ -38,7 +38,7 @@
 #pragma GCC target("sse2")
 #define VELT_RLE_SSE2 1
 #endif
-#if defined(VELT_RLE_SSE2) && defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && defined(__has_include)
+#if defined(VELT_RLE_SSE2) && defined(__x86_64__) && defined(__GNUC__) && defined(__has_include)
 #if __has_include(<sys/platform/x86.h>)
 #define VELT_RLE_WIDE 1
 #endif
@@ -46,8 +46,28 @@
 #endif
 
 #if defined(VELT_RLE_WIDE)
+// The wide path's functions are compiled for the extensions they use, one
+// region of the source at a time: GCC's target pragmas, or clang's
+// attribute pragma (the fuzz targets).
+#define VELT_RLE_PRAGMA(text) _Pragma(#text)
+#if defined(__clang__)
+#define VELT_RLE_TARGET_BEGIN(features) \
+  VELT_RLE_PRAGMA(clang attribute push(__attribute__((target(features))), apply_to = function))
+#define VELT_RLE_TARGET_END VELT_RLE_PRAGMA(clang attribute pop)
+#else
+#define VELT_RLE_TARGET_BEGIN(features) VELT_RLE_PRAGMA(GCC push_options) VELT_RLE_PRAGMA(GCC target(features))
+#define VELT_RLE_TARGET_END VELT_RLE_PRAGMA(GCC pop_options)
+#endif
+// AVX-512BW, and for the encoder's byte compress and permutes VBMI2 and VBMI.
+#define VELT_RLE_AVX512 "avx512f,avx512bw,bmi,bmi2,lzcnt,popcnt"
+#define VELT_RLE_AVX512_VBMI "avx512f,avx512bw,avx512vbmi,avx512vbmi2,bmi,bmi2,lzcnt,popcnt"
+#endif
+
+#if defined(VELT_RLE_WIDE)
 #include <immintrin.h>
-#include <sys/platform/x86.h>
+#if !defined(__clang__)
+#include <sys/platform/x86.h>  // C, not C++, for clang: it names _Bool
+#endif
 #elif defined(VELT_RLE_SSE2)
 #include <emmintrin.h>
 #endif
@@ -194,17 +214,58 @@ inline void Store64(Byte* d, const Byte* s) {
 }
 // The k (<= 64) lowest bits.
 inline Mask64 Below(std::size_t k) { return k >= 64 ? ~Mask64{0} : (Mask64{1} << k) - 1; }
-// k (<= 64) bytes of s to d in whole vectors: may write and read up to k
-// rounded up to 16.
+// The run-block decoder's stores: whole vectors that may reach past the
+// bytes they keep, by less than kOverReach. Two vectors at least, since
+// most literal stretches and runs of padded records are shorter than 32
+// bytes and a branch on their length mispredicts.
+inline constexpr std::size_t kOverReach = 2 * W;
+// k bytes of s to d; may write and read up to k rounded up to 16, and at
+// least 32.
 inline void CopyOver(Byte* d, const Byte* s, std::size_t k) {
   Store(d, Load(s));
-  for (std::size_t j = W; j < k; j += W) Store(d + j, Load(s + j));
+  Store(d + W, Load(s + W));
+  if (k > 2 * W) [[unlikely]] {
+    for (std::size_t j = 2 * W; j < k; j += W) Store(d + j, Load(s + j));
+  }
 }
-// k (<= 255) copies of c; may write up to k rounded up to 16.
+// Every byte value 16 times: SSE2 has no byte broadcast, and a run's
+// splat as one load from here takes three instructions fewer per token
+// than a multiply, a move and a shuffle.
+struct Splats {
+  alignas(16) Byte of[256][16];
+  constexpr Splats() : of() {
+    for (int c = 0; c < 256; ++c) {
+      for (int k = 0; k < 16; ++k) of[c][k] = static_cast<Byte>(c);
+    }
+  }
+};
+inline constexpr Splats kSplats{};
+// k (<= 255) copies of c; may write up to k rounded up to 16, and at least
+// 32.
 inline void FillOver(Byte* d, Byte c, std::size_t k) {
-  const Vec v = Splat(c);
+  const Vec v = _mm_load_si128(reinterpret_cast<const __m128i*>(kSplats.of[c]));
   Store(d, v);
-  for (std::size_t j = W; j < k; j += W) Store(d + j, v);
+  Store(d + W, v);
+  if (k > 2 * W) [[unlikely]] {
+    for (std::size_t j = 2 * W; j < k; j += W) Store(d + j, v);
+  }
+}
+// countr_zero of a mask that is not zero. On x86-64 without the xor GCC
+// puts before it (as in avx512::LowestBit); rep bsf is tzcnt where the
+// processor has it and bsf, the same for a mask that is not zero, elsewhere.
+inline std::size_t LowestBit(Mask64 m) {
+#if defined(__x86_64__) && defined(__GNUC__)
+  std::uint64_t r;
+  asm("rep bsf %1, %0" : "=r"(r) : "r"(m));
+  return static_cast<std::size_t>(r);
+#else
+  return static_cast<std::size_t>(std::countr_zero(m));
+#endif
+}
+// Whether a 0xAB of the block lies one or two bytes after another, also
+// into the next block, whose 0xAB bytes are ahead.
+inline bool EscapesClose(const Byte* /*p*/, Mask64 tokens, Mask64 ahead) {
+  return (tokens & ((tokens >> 1) | (tokens >> 2) | (ahead << 62) | (ahead << 63))) != 0;
 }
 // Copies the bytes of the 64-byte block p whose bits are set in keep, in
 // order, to d, and makes each start flagged in starts a run token: 0xAB,
@@ -290,8 +351,7 @@ inline void StoreSpan(Byte* d, Vec a) { Store(d, a); }
 
 #if defined(VELT_RLE_WIDE)
 
-#pragma GCC push_options
-#pragma GCC target("avx512f,avx512bw,bmi,bmi2,lzcnt,popcnt")
+VELT_RLE_TARGET_BEGIN(VELT_RLE_AVX512)
 namespace avx512 {
 namespace narrower = sse2;
 using Vec = __m512i;
@@ -348,12 +408,16 @@ inline Mask64 Below(std::size_t k) { return _bzhi_u64(~0ULL, static_cast<unsigne
 // runs of padded records are shorter than 32 bytes.
 inline __m256i Load32(const Byte* s) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s)); }
 inline void Store32(Byte* d, __m256i v) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(d), v); }
-// k (<= 64) bytes of s to d; may write up to k rounded up to 32 (reads as
-// many).
+inline constexpr std::size_t kOverReach = 32;
+// k bytes of s to d; may write up to k rounded up to 32 (reads as many).
 inline void CopyOver(Byte* d, const Byte* s, std::size_t k) {
   Store32(d, Load32(s));
   if (k > 32) [[unlikely]] {
-    Store32(d + 32, Load32(s + 32));
+    std::size_t j = 32;
+    do {
+      Store32(d + j, Load32(s + j));
+      j += 32;
+    } while (j < k);
   }
 }
 // k (<= 255) copies of c; may write up to k rounded up to 32.
@@ -368,14 +432,26 @@ inline void FillOver(Byte* d, Byte c, std::size_t k) {
     } while (j < k);
   }
 }
+// countr_zero of a mask that is not zero. GCC puts a dependency-breaking
+// xor before each tzcnt it emits; this loop has no instruction to spare.
+inline std::size_t LowestBit(Mask64 m) {
+  std::uint64_t r;
+  asm("tzcnt %1, %0" : "=r"(r) : "r"(m));
+  return static_cast<std::size_t>(r);
+}
+// Whether a 0xAB of the block at p lies one or two bytes after another,
+// also into the next block: two masked compares.
+inline bool EscapesClose(const Byte* p, Mask64 tokens, Mask64 /*ahead*/) {
+  const Vec esc = Splat(kEsc);
+  return (_mm512_mask_cmpeq_epi8_mask(tokens, Load(p + 1), esc) | _mm512_mask_cmpeq_epi8_mask(tokens, Load(p + 2), esc)) != 0;
+}
 }  // namespace avx512
-#pragma GCC pop_options
+VELT_RLE_TARGET_END
 
 // The encoder's 62-byte steps (AVX-512 VBMI2 for the byte compress, VBMI for
 // the byte permutes). Only the encoder's wide loop, built for those
 // extensions too, calls them.
-#pragma GCC push_options
-#pragma GCC target("avx512f,avx512bw,avx512vbmi,avx512vbmi2,bmi,bmi2,lzcnt,popcnt")
+VELT_RLE_TARGET_BEGIN(VELT_RLE_AVX512_VBMI)
 namespace avx512 {
 // Bit counts without the dependency-breaking xor GCC puts before them.
 inline std::size_t Popcount(Mask64 m) {
@@ -460,13 +536,15 @@ inline void EmitKept62(Byte* d, Vec a, Vec a_next, Mask64 keep, Mask64 starts, s
   _mm512_mask_storeu_epi8(d, Low(total), v);
 }
 }  // namespace avx512
-#pragma GCC pop_options
+VELT_RLE_TARGET_END
 
 // Whether the 64-byte path can run: the C library has read the processor
 // and the register state the system enables at start-up.
 inline bool UseAvx512() {
 #if defined(VELT_RLE_BASELINE)
   return false;
+#elif defined(__clang__)
+  return __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("bmi2");
 #else
   return CPU_FEATURE_ACTIVE(AVX512BW) && CPU_FEATURE_ACTIVE(BMI2);
 #endif
@@ -477,6 +555,8 @@ inline bool UseAvx512() {
 inline bool UseAvx512Vbmi2() {
 #if defined(VELT_RLE_BASELINE)
   return false;
+#elif defined(__clang__)
+  return UseAvx512() && __builtin_cpu_supports("avx512vbmi") && __builtin_cpu_supports("avx512vbmi2");
 #else
   return UseAvx512() && CPU_FEATURE_ACTIVE(AVX512_VBMI) && CPU_FEATURE_ACTIVE(AVX512_VBMI2);
 #endif
