@@ -1,5 +1,6 @@
-// The token loops of codec_kernels.h, compiled once for every instruction
-// set this build can use. Included by exactly one translation unit per
+// The token loops of codec_kernels.h and the run-block loops they hand over
+// to (codec_run_decode.h, codec_run_encode_sse2.h, codec_run_encode_avx512.h),
+// compiled once for every instruction set this build can use. Included by exactly one translation unit per
 // direction, after it has defined VELT_RLE_ENCODER or VELT_RLE_DECODER, so
 // that the send library holds only the encoder and the receive library only
 // the decoder.
@@ -13,14 +14,9 @@ namespace velt::rle {
 #if defined(VELT_RLE_SSE2)
 #define VELT_RLE_BLOCK_TOKENS 1
 namespace sse2 {
-// The run-block loops first: the token loops hand over to them. The
-// encoder's is its own (codec_run_sse2.h).
-#if defined(VELT_RLE_ENCODER)
-#define VELT_RLE_OWN_ENCODER_RUN_BLOCKS 1
-#include "codec_run_sse2.h"
-#endif
-#include "codec_run_kernels.h"
-#undef VELT_RLE_OWN_ENCODER_RUN_BLOCKS
+// The run-block loops first: the token loops hand over to them.
+#include "codec_run_decode.h"
+#include "codec_run_encode_sse2.h"
 
 #include "codec_kernels.h"
 }  // namespace sse2
@@ -38,17 +34,13 @@ VELT_RLE_TARGET_BEGIN(VELT_RLE_AVX512_VBMI)
 #else
 VELT_RLE_TARGET_BEGIN(VELT_RLE_AVX512)
 #endif
-#if defined(VELT_RLE_ENCODER)
-// The encoder's run-block loop of this path takes 62-byte steps.
-#define VELT_RLE_WIDE_RUN_BLOCKS 1
-#endif
 namespace avx512 {
 // The run-block loops first: the token loops hand over to them.
-#include "codec_run_kernels.h"
+#include "codec_run_decode.h"
+#include "codec_run_encode_avx512.h"
 
 #include "codec_kernels.h"
 }  // namespace avx512
-#undef VELT_RLE_WIDE_RUN_BLOCKS
 VELT_RLE_TARGET_END
 #endif
 }  // namespace velt::rle

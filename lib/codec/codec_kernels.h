@@ -118,7 +118,7 @@ inline std::size_t RunLength(const Byte* s, std::size_t n, Byte b) {
 // on where the previous token ended, so one load serves all tokens of the
 // block. Stops at a token that reaches past the block (a long run or a long
 // stretch of 0xAB), leaving it to the general loop, and after a block that
-// held a run, for the loop of codec_run_kernels.h. Advances i and o.
+// held a run, for the run-block loop. Advances i and o.
 inline void EncodeBlocks(const Byte* src, Byte* dst, std::size_t n, std::size_t cap, std::size_t& i_io,
                          std::size_t& o_io) {
   const Vec esc = Splat(kEsc);
@@ -216,7 +216,7 @@ inline void EncodeBlocks(const Byte* src, Byte* dst, std::size_t n, std::size_t 
 // room remain, finding every token of the block from one mask of its 0xAB
 // bytes. Stops at a stretch of escaped escapes that reaches past the block,
 // leaving it to the general loop, and after a block that held a run, for
-// the loop of codec_run_kernels.h. Advances i and o.
+// the run-block loop. Advances i and o.
 inline void DecodeBlocks(const Byte* src, Byte* dst, std::size_t n, std::size_t cap, std::size_t& i_io,
                          std::size_t& o_io) {
   const Vec esc = Splat(kEsc);
@@ -296,7 +296,7 @@ inline int32_t Encode(const Byte* src, Byte* dst, std::size_t n, std::size_t cap
   std::size_t o = 0;  // stream bytes written
   while (i < n && o < cap) {
 #if defined(VELT_RLE_BLOCK_TOKENS)
-    // Blocks with runs in the loop of codec_run_kernels.h; what it leaves
+    // Blocks with runs in the run-block loop; what it leaves
     // (plain bytes, 0xAB bytes, a long run) token by token until a run
     // turns up again.
     EncodeRunBlocks(src, dst, n, cap, i, o);

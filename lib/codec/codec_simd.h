@@ -20,7 +20,7 @@
 // path; with clang the processor is asked through __builtin_cpu_supports.
 //
 // The encoder's stores write exactly the bytes asked for: nothing past the
-// count it returns is touched. The decoder's fast loop (codec_run_kernels.h)
+// count it returns is touched. The decoder's fast loop (codec_run_decode.h)
 // also writes whole vectors past the bytes it keeps, within the capacity:
 // the *Over operations below.
 #pragma once
@@ -189,7 +189,7 @@ inline void StoreSpan(Byte* d, Vec a) { Store(d, a); }
 // avx512::kCallDecodeBlocks).
 inline constexpr bool kCallDecodeBlocks = false;
 
-// --- 64-byte blocks as four vectors (codec_run_kernels.h) ---
+// --- 64-byte blocks as four vectors (the run-block loops) ---
 using Mask64 = std::uint64_t;
 // Bit j: a[j] == b[j], for j < 64.
 inline Mask64 Eq64(const Byte* a, const Byte* b) {
@@ -209,11 +209,6 @@ inline std::size_t Count64(Mask64 m) {
   m = (m + (m >> 4)) & 0x0F0F0F0F0F0F0F0FULL;
   return static_cast<std::size_t>((m * 0x0101010101010101ULL) >> 56);
 }
-inline void Store64(Byte* d, const Byte* s) {
-  for (std::size_t k = 0; k < 64; k += W) Store(d + k, Load(s + k));
-}
-// The k (<= 64) lowest bits.
-inline Mask64 Below(std::size_t k) { return k >= 64 ? ~Mask64{0} : (Mask64{1} << k) - 1; }
 // The run-block decoder's stores: whole vectors that may reach past the
 // bytes they keep, by less than kOverReach. Two vectors at least, since
 // most literal stretches and runs of padded records are shorter than 32
@@ -251,8 +246,9 @@ inline void FillOver(Byte* d, Byte c, std::size_t k) {
   }
 }
 // countr_zero of a mask that is not zero. On x86-64 without the xor GCC
-// puts before it (as in avx512::LowestBit); rep bsf is tzcnt where the
-// processor has it and bsf, the same for a mask that is not zero, elsewhere.
+// puts before it, and without widening the count (as avx512::LowestBit);
+// rep bsf is tzcnt where the processor has it and bsf, the same for a mask
+// that is not zero, elsewhere.
 inline std::size_t LowestBit(Mask64 m) {
 #if defined(__x86_64__) && defined(__GNUC__)
   std::uint64_t r;
@@ -266,46 +262,6 @@ inline std::size_t LowestBit(Mask64 m) {
 // into the next block, whose 0xAB bytes are ahead.
 inline bool EscapesClose(const Byte* /*p*/, Mask64 tokens, Mask64 ahead) {
   return (tokens & ((tokens >> 1) | (tokens >> 2) | (ahead << 62) | (ahead << 63))) != 0;
-}
-// Copies the bytes of the 64-byte block p whose bits are set in keep, in
-// order, to d, and makes each start flagged in starts a run token: 0xAB,
-// the byte, and the length of the run, which is the distance from the start
-// to the next kept byte after its first three, or to `after` (a block
-// offset, 64 or more) where the block has none. The token of a start in the
-// last two bytes reaches past the block's kept bytes: total, the bytes to
-// write, counts them too (one from 62, two from 63) and is at most 64.
-inline void EmitKept(Byte* d, const Byte* p, Mask64 keep, Mask64 starts, std::size_t after, std::size_t total) {
-  std::size_t q = 0;
-  while (keep != 0) {
-    const auto a = static_cast<std::size_t>(std::countr_zero(keep));
-    const Mask64 gap = ~keep & (~Mask64{0} << a);
-    const std::size_t b = gap != 0 ? static_cast<std::size_t>(std::countr_zero(gap)) : 64;
-    const std::size_t m = b - a;
-    // Whole vectors while they end before the block's output does; what
-    // they write past the group, later groups overwrite.
-    std::size_t j = 0;
-    for (; j < m && q + j + W <= total; j += W) Store(d + q + j, Load(p + a + j));
-    if (j < m) {
-      if (m >= W) {
-        Store(d + q + m - W, Load(p + a + m - W));
-      } else {
-        CopyShort(d + q + j, p + a + j, m - j);
-      }
-    }
-    keep = b < 64 ? keep & (~Mask64{0} << b) : 0;
-    // A run keeps the last three bytes of its group (or its group ends the
-    // block); the next group begins after the run.
-    const Mask64 in_group = starts >> a & (b < 64 ? (Mask64{1} << m) - 1 : ~Mask64{0});
-    if (in_group != 0) {
-      const std::size_t s = a + static_cast<std::size_t>(std::countr_zero(in_group));
-      const std::size_t next = keep != 0 ? static_cast<std::size_t>(std::countr_zero(keep)) : after;
-      Byte* token = d + q + (s - a);
-      token[1] = p[s];
-      token[0] = kEsc;
-      token[2] = static_cast<Byte>(next - s);
-    }
-    q += m;
-  }
 }
 }  // namespace sse2
 
@@ -396,13 +352,11 @@ inline void StoreSpan(Byte* d, Vec a) { _mm512_mask_storeu_epi8(d, Low(S), a); }
 // inlined.
 inline constexpr bool kCallDecodeBlocks = true;
 
-// --- 64-byte blocks (codec_run_kernels.h) ---
+// --- 64-byte blocks (the run-block loops) ---
 using Mask64 = std::uint64_t;
 inline Mask64 Eq64(const Byte* a, const Byte* b) { return Eq(Load(a), Load(b)); }
 inline Mask64 EqByte64(const Byte* a, Vec v) { return Eq(Load(a), v); }
 inline std::size_t Count64(Mask64 m) { return static_cast<std::size_t>(std::popcount(m)); }
-inline void Store64(Byte* d, const Byte* s) { Store(d, Load(s)); }
-inline Mask64 Below(std::size_t k) { return _bzhi_u64(~0ULL, static_cast<unsigned>(k)); }
 // The run-block decoder's stores are 32 bytes wide: a 64-byte store that
 // crosses a cache line costs twice as much, and most literal stretches and
 // runs of padded records are shorter than 32 bytes.
@@ -432,8 +386,9 @@ inline void FillOver(Byte* d, Byte c, std::size_t k) {
     } while (j < k);
   }
 }
-// countr_zero of a mask that is not zero. GCC puts a dependency-breaking
-// xor before each tzcnt it emits; this loop has no instruction to spare.
+// countr_zero (64 for 0) without the dependency-breaking xor GCC puts
+// before each tzcnt it emits: the run-block loops have no instruction to
+// spare.
 inline std::size_t LowestBit(Mask64 m) {
   std::uint64_t r;
   asm("tzcnt %1, %0" : "=r"(r) : "r"(m));
@@ -453,15 +408,11 @@ VELT_RLE_TARGET_END
 // extensions too, calls them.
 VELT_RLE_TARGET_BEGIN(VELT_RLE_AVX512_VBMI)
 namespace avx512 {
-// Bit counts without the dependency-breaking xor GCC puts before them.
+// The bits set, without the dependency-breaking xor GCC puts before popcnt
+// (as LowestBit).
 inline std::size_t Popcount(Mask64 m) {
   Mask64 r;
   asm("popcnt %1, %0" : "=r"(r) : "r"(m));
-  return static_cast<std::size_t>(r);
-}
-inline std::size_t TrailingZeros(Mask64 m) {
-  Mask64 r;
-  asm("tzcnt %1, %0" : "=r"(r) : "r"(m));
   return static_cast<std::size_t>(r);
 }
 // Offset of the first byte of p from `from` on that is not c, or `limit`

@@ -1,9 +1,8 @@
 // The encoder's run-block loop of the SSE2 path. No include guard: included
-// once, inside namespace sse2, by codec_instances.h for the encoder, in place
-// of the shared loop of codec_run_kernels.h.
+// once, inside namespace sse2, by codec_instances.h for the encoder.
 //
-// It takes the tokens of a 64-byte block from the same masks as the shared
-// loop (see there), but writes them run by run: the literals before a run
+// It takes the tokens of a 64-byte block from the same masks as the AVX-512
+// loop (codec_run_encode_avx512.h says how), but writes them run by run: the literals before a run
 // with two whole 16-byte vectors, then the run's token over the first bytes
 // of the run they copied too. There is no byte compress in SSE2, and exact
 // stores for stretches of every length would branch on each length. The
@@ -29,18 +28,6 @@ inline constexpr std::size_t kStageHistory = 32;
 // from the block before, less than a block, the block's own bytes and the
 // bytes of a run that goes on) and what the whole vectors write past it.
 inline constexpr std::size_t kStageSize = kStageHistory + 224;
-
-// The lowest set bit of m (not 0). On x86-64 written out: GCC puts a
-// dependency-breaking xor before each bit scan, and widens the count.
-inline std::size_t LowBit(Mask64 m) {
-#if defined(__x86_64__) && defined(__GNUC__)
-  std::size_t r;
-  asm("rep bsf %1, %0" : "=r"(r) : "rm"(m));
-  return r;
-#else
-  return static_cast<std::size_t>(std::countr_zero(m));
-#endif
-}
 
 // Eq64(a, a + 1), and whether any of a[0..63] is 0xAB, from the same loads.
 inline Mask64 NeighboursAndEscapes(const Byte* a, Vec esc, bool& escapes) {
@@ -137,7 +124,7 @@ inline bool StageRunBlock(RunBlockState& st, Byte* here, Byte* before_here, Vec 
   // might take the whole block, or more) is measured on its own below.
   // (With branches: without, the loop measured slower.)
   const bool goes_on = (r4 >> 60) != 0 && (eq >> 63) != 0;
-  const std::size_t next_taken = goes_on ? LowBit(~eq_next | (Mask64{1} << 62)) + 1 : 0;
+  const std::size_t next_taken = goes_on ? LowestBit(~eq_next | (Mask64{1} << 62)) + 1 : 0;
   const std::size_t taken = st.taken;
   // Runs that start after the bytes taken (which end before a byte that
   // differs, so only a start at 0 needs to be left out), and the last bytes
@@ -158,9 +145,9 @@ inline bool StageRunBlock(RunBlockState& st, Byte* here, Byte* before_here, Vec 
   Byte* w = here + kStageHistory;
   const Byte* c = st.cur;
   while (starts != 0) {
-    const std::size_t s = LowBit(starts);
+    const std::size_t s = LowestBit(starts);
     starts &= starts - 1;
-    const std::size_t e = LowBit(lasts) + 1;
+    const std::size_t e = LowestBit(lasts) + 1;
     lasts &= lasts - 1;
     Store(w, Load(c));
     Store(w + 16, Load(c + 16));
@@ -192,8 +179,8 @@ inline bool StageRunBlock(RunBlockState& st, Byte* here, Byte* before_here, Vec 
   return true;
 }
 
-// Stops where the shared loop stops (a block without runs, one that holds
-// 0xAB, too little input or room), before a block that starts no run after
+// Stops before a block without runs or one that holds 0xAB, where too
+// little input (two blocks and three bytes) or room remains, before a block that starts no run after
 // literals of the block before, after a block that writes more than 64
 // bytes, and where fewer than 32 bytes of output come before. A run that
 // goes on over most of the next block ends the block's output, up to 255
