@@ -407,8 +407,8 @@ TEST(CodecRandom, AgreesWithReferenceOnAnyStream) {
 // the end of the block after their start, or of the one after that.
 TEST(CodecRandom, RunsAtEveryBlockOffset) {
   std::mt19937 rng(3);
-  const std::size_t lengths[] = {3,  4,  5,   15,  16,  17,  18,  19,  20,  31,  32,  33,  60,  61,  62,  63,
-                                 64, 65, 66,  122, 123, 124, 125, 126, 127, 128, 129, 255, 256, 258, 259};
+  const std::size_t lengths[] = {3,  4,  5,  15,  16,  17,  18,  19,  20,  31,  32,  33,  60,  61,  62, 63,
+                                 64, 65, 66, 122, 123, 124, 125, 126, 127, 128, 129, 255, 256, 258, 259};
   const unsigned char fills[] = {0x00, 0x20, kRleEscape};
   for (const bool records : {false, true}) {
     for (const unsigned char fill : fills) {

@@ -398,7 +398,8 @@ inline std::size_t LowestBit(Mask64 m) {
 // also into the next block: two masked compares.
 inline bool EscapesClose(const Byte* p, Mask64 tokens, Mask64 /*ahead*/) {
   const Vec esc = Splat(kEsc);
-  return (_mm512_mask_cmpeq_epi8_mask(tokens, Load(p + 1), esc) | _mm512_mask_cmpeq_epi8_mask(tokens, Load(p + 2), esc)) != 0;
+  return (_mm512_mask_cmpeq_epi8_mask(tokens, Load(p + 1), esc) |
+          _mm512_mask_cmpeq_epi8_mask(tokens, Load(p + 2), esc)) != 0;
 }
 }  // namespace avx512
 VELT_RLE_TARGET_END
