@@ -144,10 +144,12 @@ inline bool StageRunBlock(RunBlockState& st, Byte* here, Byte* before_here, Vec 
   // The input from c goes to w.
   Byte* w = here + kStageHistory;
   const Byte* c = st.cur;
+  // (The start is cleared last, and the run is known by its last byte, not
+  // the one after: GCC then tests the loop on the flags of the clear and
+  // adds nothing for the end. Three instructions a run fewer.)
   while (starts != 0) {
     const std::size_t s = LowestBit(starts);
-    starts &= starts - 1;
-    const std::size_t e = LowestBit(lasts) + 1;
+    const std::size_t last = LowestBit(lasts);
     lasts &= lasts - 1;
     Store(w, Load(c));
     Store(w + 16, Load(c + 16));
@@ -157,9 +159,10 @@ inline bool StageRunBlock(RunBlockState& st, Byte* here, Byte* before_here, Vec 
     }
     w += literal;
     w[0] = kEsc;
-    w[2] = static_cast<Byte>(e - s);
+    w[2] = static_cast<Byte>(last + 1 - s);
     w += 3;
-    c = p + e;
+    c = p + last + 1;
+    starts &= starts - 1;
   }
   if (next_taken == 63) [[unlikely]] {
     FinishLongRun(st, here, w, eq_next);
