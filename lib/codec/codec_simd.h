@@ -63,6 +63,17 @@
 #define VELT_RLE_AVX512_VBMI "avx512f,avx512bw,avx512vbmi,avx512vbmi2,bmi,bmi2,lzcnt,popcnt"
 #endif
 
+// The decoder's placement (Decode in codec_kernels.h says why): on x86-64,
+// where it was measured, a 64-byte boundary and a gap of 48 bytes, 46 of
+// them jumped over.
+#if defined(__x86_64__) && defined(__GNUC__)
+#define VELT_RLE_DECODE_ALIGN [[gnu::aligned(64), gnu::noinline]]
+#define VELT_RLE_DECODE_GAP() asm volatile("jmp 1f\n\t.skip 46, 0xcc\n1:")
+#else
+#define VELT_RLE_DECODE_ALIGN
+#define VELT_RLE_DECODE_GAP() static_cast<void>(0)
+#endif
+
 #if defined(VELT_RLE_WIDE)
 #include <immintrin.h>
 #if !defined(__clang__)
