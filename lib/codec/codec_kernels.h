@@ -356,11 +356,11 @@ inline int32_t Encode(const Byte* src, Byte* dst, std::size_t n, std::size_t cap
 // nearly twice as fast (SSE2) at some offsets from a 64-byte boundary than
 // at others, and the linker had put both decoders of VELTRECV at slow ones
 // (and moved them in codec_bench with every change to the encoder). So the
-// function starts on a 64-byte boundary and its code 48 bytes in, behind a
-// jump taken once per call: the best of the four offsets 0, 16, 32 and 48
-// for both paths. A change to the loops moves them within the function;
-// measure the four again then (decode of (a) and (c) in codec_bench and
-// codec_bench_sse2).
+// function starts on a 64-byte boundary, and after its entry comes a gap of
+// 48 bytes that a jump skips once per call: of gaps of 0, 16, 32 and 48
+// bytes, the best for both paths. A change to the loops moves them within
+// the function; measure the four gaps again then (decode of (a) and (c) in
+// codec_bench and codec_bench_sse2).
 VELT_RLE_DECODE_ALIGN inline int32_t Decode(const Byte* src, Byte* dst, std::size_t n, std::size_t cap,
                                             RleDecodeInfo& info) {
   VELT_RLE_DECODE_GAP();
