@@ -33,6 +33,8 @@
 // on (at most 255 bytes from its start) and the loop goes on after it, as
 // the general loop would after the token.
 #if defined(VELT_RLE_ENCODER)
+// With the token loops (codec_kernels.h, included after this file).
+inline std::size_t SkipByte(const Byte* s, std::size_t limit, std::size_t avail, Byte c);
 
 // Four equal bytes from each of a step's 62 positions, from its mask of equal
 // neighbours. Rotations instead of shifts: bits 62 and 63 are noise, which
@@ -127,8 +129,8 @@ alignas(64) inline constexpr std::uint64_t kFree62[32] = {
       // bytes from its start; the loop goes on afresh after it, as the
       // general loop would after the token.
       const std::size_t s = 63 - static_cast<std::size_t>(std::countl_zero(starts));
-      const std::size_t end =
-          SkipByteUpTo(p, 124, std::min<std::size_t>(s + kRleMaxRun, static_cast<std::size_t>(src + n - p)), p[s]);
+      const std::size_t limit = std::min<std::size_t>(s + kRleMaxRun, static_cast<std::size_t>(src + n - p));
+      const std::size_t end = 124 + SkipByte(p + 124, limit - 124, limit - 124, p[s]);
       EmitKept62(d, a, a_next, keep, starts, end, total, consts);
       if (s == 61) d[total - 2] = p[61];  // the token's byte, where end may pass 127
       d += total;

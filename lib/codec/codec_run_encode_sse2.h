@@ -21,6 +21,9 @@
 // first run (one stretch, wherever the block boundary falls); where the
 // loop stops, the token loops write them.
 #if defined(VELT_RLE_ENCODER)
+// With the token loops (codec_kernels.h, included after this file).
+inline std::size_t SkipByte(const Byte* s, std::size_t limit, std::size_t avail, Byte c);
+
 // Bytes kept before each block's output in its buffer: the last bytes of
 // the output before it.
 inline constexpr std::size_t kStageHistory = 32;
@@ -74,19 +77,6 @@ struct RunBlockState {
   bool moved;                // a long run ended the block before: p is where it ends
 };
 
-// Length of the run of b that goes on at q, at most limit, reading below
-// end.
-inline std::size_t RunGoesOn(const Byte* q, const Byte* end, std::size_t limit, Byte b) {
-  const Vec v = Splat(b);
-  std::size_t k = 0;
-  for (; k < limit && q + k + W <= end; k += W) {
-    const Mask m = Invert(Eq(Load(q + k), v));
-    if (m != 0) return std::min(limit, k + First(m));
-  }
-  while (k < limit && q + k < end && q[k] == b) ++k;
-  return std::min(k, limit);
-}
-
 // The block's last run goes on over most of the next block: its token, which
 // ends the block's output at w, takes it up to 255 bytes, and the loop starts
 // afresh after it.
@@ -97,7 +87,8 @@ inline std::size_t RunGoesOn(const Byte* q, const Byte* end, std::size_t limit, 
   const Mask64 r4 = eq & ((eq >> 1) | (eq_next << 63)) & ((eq >> 2) | (eq_next << 62));
   const Mask64 starts = r4 & ~((eq << 1) | Mask64{st.taken != 0});
   const std::size_t s = kBlock - 1 - static_cast<std::size_t>(std::countl_zero(starts));
-  const std::size_t length = kBlock - s + RunGoesOn(p + kBlock, st.end, kRleMaxRun - (kBlock - s), p[s]);
+  const auto avail = static_cast<std::size_t>(st.end - (p + kBlock));
+  const std::size_t length = kBlock - s + SkipByte(p + kBlock, std::min(kRleMaxRun - (kBlock - s), avail), avail, p[s]);
   w[-1] = static_cast<Byte>(length);
   const auto total = static_cast<std::size_t>(w - (here + kStageHistory));
   st.p = p + s + length;

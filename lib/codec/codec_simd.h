@@ -427,18 +427,6 @@ inline std::size_t Popcount(Mask64 m) {
   asm("popcnt %1, %0" : "=r"(r) : "r"(m));
   return static_cast<std::size_t>(r);
 }
-// Offset of the first byte of p from `from` on that is not c, or `limit`
-// where there is none before it; reads no byte at or past p + limit.
-inline std::size_t SkipByteUpTo(const Byte* p, std::size_t from, std::size_t limit, Byte c) {
-  const Vec v = Splat(c);
-  while (from < limit) {
-    const std::size_t k = std::min<std::size_t>(limit - from, W);
-    const Mask m = ~Eq(_mm512_maskz_loadu_epi8(Low(k), p + from), v) & Low(k);
-    if (m != 0) return from + First(m);
-    from += k;
-  }
-  return limit;
-}
 // Offset of the first 0xAB in p[0, k), or k; reads nothing past p + k.
 // Eight vectors to a test: a byte xor 0xAB is zero only for 0xAB, and the
 // least of eight such bytes only where one of them is (four to a test
